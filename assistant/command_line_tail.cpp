@@ -1,0 +1,27 @@
+#include "assistant/command_line_tail.h"
+
+namespace assistant {
+
+namespace {
+char16_t emptyTail[1] = {0};
+}  // namespace
+
+char16_t* CommandLineTail(char16_t* commandLine) {
+  if (commandLine == nullptr) {
+    return emptyTail;
+  }
+  char16_t* unit = commandLine;
+  bool quoted = false;
+  while (*unit > u' ' || (*unit != 0 && quoted)) {
+    if (*unit == u'"') {
+      quoted = !quoted;
+    }
+    ++unit;
+  }
+  while (*unit != 0 && *unit <= u' ') {
+    ++unit;
+  }
+  return unit;
+}
+
+}  // namespace assistant

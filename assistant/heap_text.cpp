@@ -1,0 +1,48 @@
+#include "assistant/heap_text.h"
+
+#include "platform/platform.h"
+
+namespace assistant {
+
+HeapText::HeapText(HeapText&& other) noexcept
+    : units_(other.units_), capacity_(other.capacity_) {
+  other.units_ = nullptr;
+  other.capacity_ = 0;
+}
+
+HeapText& HeapText::operator=(HeapText&& other) noexcept {
+  if (this != &other) {
+    Release();
+    units_ = other.units_;
+    capacity_ = other.capacity_;
+    other.units_ = nullptr;
+    other.capacity_ = 0;
+  }
+  return *this;
+}
+
+HeapText::~HeapText() { Release(); }
+
+HeapText HeapText::Allocate(std::size_t units) {
+  HeapText text;
+  if (units == 0 || units > static_cast<std::size_t>(-1) / sizeof(char16_t)) {
+    return text;
+  }
+  void* block = platform::HeapAlloc(platform::GetProcessHeap(), 0,
+                                    units * sizeof(char16_t));
+  if (block != nullptr) {
+    text.units_ = static_cast<char16_t*>(block);
+    text.capacity_ = units;
+  }
+  return text;
+}
+
+void HeapText::Release() {
+  if (units_ != nullptr) {
+    platform::HeapFree(platform::GetProcessHeap(), 0, units_);
+    units_ = nullptr;
+    capacity_ = 0;
+  }
+}
+
+}  // namespace assistant
