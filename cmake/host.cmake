@@ -7,3 +7,9 @@ target_include_directories(assistant_logic PUBLIC ${CMAKE_SOURCE_DIR})
 target_compile_options(assistant_logic PRIVATE ${PROJECT_WARNINGS})
 
 add_subdirectory(tests)
+
+# The Wine end-to-end tests run the executable from a Windows build.
+set(ASSISTANT_WINDOWS_BUILD "" CACHE PATH "Folder of the Windows build whose executable the Wine tests run")
+if(ASSISTANT_WINDOWS_BUILD)
+  add_subdirectory(tests/wine)
+endif()
