@@ -20,16 +20,78 @@ set(ASSISTANT_LINK_OPTIONS
   -Wl,--dynamicbase -Wl,--nxcompat
 )
 
+# The texts of the version block that name the maker and the product.
+set(ASSISTANT_COMPANY_NAME "IE8 Setup Assistant project" CACHE STRING
+  "CompanyName of the version block")
+set(ASSISTANT_LEGAL_COPYRIGHT "Copyright © IE8 Setup Assistant project" CACHE STRING
+  "LegalCopyright of the version block")
+set(ASSISTANT_PRODUCT_NAME "IE8 Setup Assistant" CACHE STRING
+  "ProductName of the version block")
+
+# Quotes a text for a string literal in a resource script.
+function(rc_string out text)
+  string(REPLACE "\\" "\\\\" text "${text}")
+  string(REPLACE "\"" "\"\"" text "${text}")
+  set(${out} "${text}" PARENT_SCOPE)
+endfunction()
+rc_string(RC_COMPANY_NAME "${ASSISTANT_COMPANY_NAME}")
+rc_string(RC_LEGAL_COPYRIGHT "${ASSISTANT_LEGAL_COPYRIGHT}")
+rc_string(RC_PRODUCT_NAME "${ASSISTANT_PRODUCT_NAME}")
+rc_string(RC_FILE_NAME "${ASSISTANT_OUTPUT_NAME}.exe")
+rc_string(RC_MANIFEST ${CMAKE_SOURCE_DIR}/resources/assistant.manifest)
+configure_file(resources/version.rc.in resources/version.rc @ONLY)
+
+# The resource script is UTF-8; windres is told so.
+enable_language(RC)
+add_library(assistant_resources OBJECT ${CMAKE_BINARY_DIR}/resources/version.rc)
+target_compile_options(assistant_resources PRIVATE --codepage=65001)
+set_source_files_properties(${CMAKE_BINARY_DIR}/resources/version.rc PROPERTIES
+  OBJECT_DEPENDS ${CMAKE_SOURCE_DIR}/resources/assistant.manifest)
+
+# The image as linked; the shipped file is this one signed (below).
 add_executable(assistant WIN32
   ${ASSISTANT_SOURCES}
   assistant/entry_point.cpp
   platform/windows_platform.cpp
   platform/compiler_support.cpp
+  $<TARGET_OBJECTS:assistant_resources>
 )
-set_target_properties(assistant PROPERTIES OUTPUT_NAME ${ASSISTANT_OUTPUT_NAME})
+set_target_properties(assistant PROPERTIES OUTPUT_NAME ${ASSISTANT_OUTPUT_NAME}.unsigned)
 target_include_directories(assistant PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(assistant PRIVATE ${ASSISTANT_COMPILE_OPTIONS} ${PROJECT_WARNINGS})
 set_source_files_properties(platform/compiler_support.cpp PROPERTIES
   COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
 target_link_options(assistant PRIVATE ${ASSISTANT_LINK_OPTIONS})
 target_link_libraries(assistant PRIVATE kernel32 advapi32 shell32 shlwapi)
+
+# The shipped file: the image with an Authenticode signature and an RFC 3161
+# time-stamp countersignature. Without a certificate of the distributor's
+# own, a development CA, code-signing certificate and time-stamp authority
+# are made in the build folder (signing/dev-pki), so that every build is
+# signed and its signature verifies offline.
+set(ASSISTANT_SIGNING_CERTIFICATE "" CACHE FILEPATH
+  "Code-signing certificate (PEM or DER, chain included); empty: development certificate")
+set(ASSISTANT_SIGNING_KEY "" CACHE FILEPATH
+  "Private key of the code-signing certificate")
+set(ASSISTANT_SIGNING_KEY_PASSWORD_FILE "" CACHE FILEPATH
+  "File holding the password of an encrypted signing key; empty: none")
+set(ASSISTANT_TIMESTAMP_URL "" CACHE STRING
+  "URL of an RFC 3161 time-stamp service; empty: local development time-stamp authority")
+find_program(OSSLSIGNCODE osslsigncode REQUIRED)
+find_program(OPENSSL openssl REQUIRED)
+
+set(ASSISTANT_SIGNED_IMAGE ${CMAKE_BINARY_DIR}/${ASSISTANT_OUTPUT_NAME}.exe)
+file(MAKE_DIRECTORY ${CMAKE_BINARY_DIR}/signing)
+add_custom_command(OUTPUT ${ASSISTANT_SIGNED_IMAGE}
+  COMMAND ${CMAKE_SOURCE_DIR}/cmake/sign-image.sh
+    $<TARGET_FILE:assistant> ${ASSISTANT_SIGNED_IMAGE} ${CMAKE_BINARY_DIR}/signing
+    "${ASSISTANT_SIGNING_CERTIFICATE}" "${ASSISTANT_SIGNING_KEY}"
+    "${ASSISTANT_SIGNING_KEY_PASSWORD_FILE}" "${ASSISTANT_TIMESTAMP_URL}"
+  DEPENDS assistant
+    ${CMAKE_SOURCE_DIR}/cmake/sign-image.sh ${CMAKE_SOURCE_DIR}/cmake/make-dev-pki.sh
+  COMMENT "Signing ${ASSISTANT_OUTPUT_NAME}.exe"
+  VERBATIM)
+add_custom_target(assistant_signed ALL DEPENDS ${ASSISTANT_SIGNED_IMAGE})
+
+# Windows-side tools of the host build's image tests.
+add_subdirectory(tests/image/version_query)
