@@ -19,6 +19,9 @@ platform::Status ReadStringValue(platform::Hkey key, const char16_t* valueName,
     return platform::kErrorInvalidData;
   }
   if (bytes == 0) {
+    if (capacity == 0) {
+      return platform::kErrorMoreData;  // no room for the terminator
+    }
     buffer[0] = 0;
     return platform::kErrorSuccess;
   }

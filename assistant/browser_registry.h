@@ -23,7 +23,8 @@ inline constexpr platform::Dword kVersionCapacity = 64;
 // terminator included. ERROR_SUCCESS when the value was read and ends in a
 // null unit within the bytes stored (an empty value reads as the empty text);
 // the query's own status when it failed; ERROR_INVALID_DATA for another type,
-// an odd byte count or a missing terminator.
+// an odd byte count or a missing terminator; ERROR_MORE_DATA for an empty
+// value when the capacity is 0, which leaves no room for its terminator.
 platform::Status ReadStringValue(platform::Hkey key, const char16_t* valueName,
                                  char16_t* buffer, platform::Dword capacity);
 

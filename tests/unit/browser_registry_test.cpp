@@ -109,6 +109,25 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+TEST_F(MachineTest, ReadIntoNoRoomWritesNothing) {
+  // A buffer of no units has no room even for the empty text's terminator.
+  for (const auto& bytes :
+       {std::vector<std::uint8_t>{}, Bytes(u"", true), Bytes(u"8.0.1", true)}) {
+    machine().Reset();
+    machine().SetValue(platform::kLocalMachine, kBrowserKey, u"Version", kSz,
+                       bytes);
+    platform::Hkey key = 0;
+    ASSERT_EQ(platform::RegOpenKeyExW(platform::kLocalMachine, kBrowserKey, 0,
+                                      platform::kKeyRead, &key),
+              platform::kErrorSuccess);
+    char16_t guard[1] = {u'#'};
+    EXPECT_EQ(ReadStringValue(key, u"Version", guard, 0), kMore)
+        << bytes.size() << " bytes";
+    EXPECT_EQ(guard[0], u'#');
+    platform::RegCloseKey(key);
+  }
+}
+
 TEST_F(MachineTest, ProbeOpensTheBrowserKeyForReadingOnly) {
   SetVersion(u"8.0.6001.18702");
   EXPECT_TRUE(IsIE8Installed());
