@@ -5,9 +5,10 @@
 namespace assistant {
 
 HeapText::HeapText(HeapText&& other) noexcept
-    : units_(other.units_), capacity_(other.capacity_) {
+    : units_(other.units_), capacity_(other.capacity_), heap_(other.heap_) {
   other.units_ = nullptr;
   other.capacity_ = 0;
+  other.heap_ = 0;
 }
 
 HeapText& HeapText::operator=(HeapText&& other) noexcept {
@@ -15,8 +16,10 @@ HeapText& HeapText::operator=(HeapText&& other) noexcept {
     Release();
     units_ = other.units_;
     capacity_ = other.capacity_;
+    heap_ = other.heap_;
     other.units_ = nullptr;
     other.capacity_ = 0;
+    other.heap_ = 0;
   }
   return *this;
 }
@@ -28,20 +31,25 @@ HeapText HeapText::Allocate(std::size_t units) {
   if (units == 0 || units > static_cast<std::size_t>(-1) / sizeof(char16_t)) {
     return text;
   }
-  void* block = platform::HeapAlloc(platform::GetProcessHeap(), 0,
-                                    units * sizeof(char16_t));
+  const platform::Handle heap = platform::GetProcessHeap();
+  if (heap == 0) {
+    return text;  // no heap to allocate from: as when it has no room
+  }
+  void* block = platform::HeapAlloc(heap, 0, units * sizeof(char16_t));
   if (block != nullptr) {
     text.units_ = static_cast<char16_t*>(block);
     text.capacity_ = units;
+    text.heap_ = heap;
   }
   return text;
 }
 
 void HeapText::Release() {
   if (units_ != nullptr) {
-    platform::HeapFree(platform::GetProcessHeap(), 0, units_);
+    platform::HeapFree(heap_, 0, units_);
     units_ = nullptr;
     capacity_ = 0;
+    heap_ = 0;
   }
 }
 

@@ -3,6 +3,8 @@
 
 #include <cstddef>
 
+#include "platform/platform.h"
+
 namespace assistant {
 
 class HeapText {
@@ -22,12 +24,16 @@ class HeapText {
   char16_t* Units() const { return units_; }
   std::size_t Capacity() const { return capacity_; }
 
-  // Returns the block to the heap now; an empty holder frees nothing.
+  // Returns the block now to the heap it came from; an empty holder frees
+  // nothing.
   void Release();
 
  private:
   char16_t* units_ = nullptr;
   std::size_t capacity_ = 0;
+  // The heap the block was taken from, kept so that the release cannot fail
+  // for want of a heap handle and leave the block behind.
+  platform::Handle heap_ = 0;
 };
 
 }  // namespace assistant

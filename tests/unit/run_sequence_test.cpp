@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ namespace assistant {
 namespace {
 
 using platform::memory::Narrow;
+using testing::Machine;
 using testing::MachineTest;
 using testing::Op;
 
@@ -121,21 +123,20 @@ TEST_F(RunTest, NullCommandLineForwardsNothing) {
 }
 
 // --- every operation failing in turn ------------------------------------
+//
+// For each scenario a run without failures counts the calls it makes of each
+// platform operation; then each of those calls (each operation, each index
+// that occurs, the allocations included) fails in a run of its own. The
+// outcome of every such case is written out in the table below, keyed by
+// (scenario, operation, call). A generated case without exactly one entry
+// fails, and so does an entry for a call that the run without failures does
+// not make.
 
 enum class Scenario { kPresent, kInstalls, kInstallsNothing, kNoSetup };
 
-struct Expected {
-  unsigned exitCode;
-  bool started;
-  bool welcome;
-};
-
-struct SweepCase {
-  Scenario scenario;
-  Op op;
-  int nth;  // which call of `op` fails, counting from 1
-  Expected expected;
-};
+constexpr Scenario kScenarios[] = {Scenario::kPresent, Scenario::kInstalls,
+                                   Scenario::kInstallsNothing,
+                                   Scenario::kNoSetup};
 
 std::string ScenarioName(Scenario scenario) {
   switch (scenario) {
@@ -151,79 +152,204 @@ std::string ScenarioName(Scenario scenario) {
   return "?";
 }
 
-constexpr Expected kMinus1{kMinusOne, false, false};
-constexpr Expected kNotStarted{0, false, false};
-constexpr Expected kRanNoWelcome{0, true, false};
-constexpr Expected kWelcome{0, true, true};
-constexpr Expected kOutOfMemoryBeforeStart{8, false, false};
-constexpr Expected kOutOfMemoryAfterRun{8, true, false};
+constexpr const char16_t* kIE8 = u"8.0.6001.18702";
+constexpr const char16_t* kIE7 = u"7.0.5730.13";
+constexpr const char16_t* kSweepCommandLine = u"C:\\Setup\\a.exe /quiet";
 
+// IE8 present (with the setup beside the assistant, which changes nothing);
+// IE7 present and the setup installs IE8; IE7 and a setup that installs
+// nothing; IE7 and no setup program that can be started.
+void Prepare(Scenario scenario) {
+  Machine& m = Machine::Current();
+  m.SetString(platform::kLocalMachine, testing::kBrowserKey, u"Version",
+              scenario == Scenario::kPresent ? kIE8 : kIE7);
+  if (scenario == Scenario::kNoSetup) {
+    return;
+  }
+  m.programs.insert(platform::memory::Fold(testing::kSetupPath));
+  if (scenario == Scenario::kInstalls) {
+    m.onRun = [](Machine& machine, const platform::memory::Launch&) {
+      machine.SetString(platform::kLocalMachine, testing::kBrowserKey,
+                        u"Version", kIE8);
+    };
+  }
+}
+
+// ExitProcess has no failure to inject: on Windows it does not return, and
+// the in-memory one only records the exit code.
+bool CanFail(Op op) { return op != Op::ExitProcess; }
+
+struct Outcome {
+  unsigned exitCode;
+  const char* started;  // the setup's command line; nullptr: nothing started
+  bool welcome;         // IE_Welcome holds the quoted browser path
+};
+
+constexpr const char* kArgs = "C:\\Setup\\iesetup.exe /quiet";
+constexpr const char* kNoArgs = "C:\\Setup\\iesetup.exe";
+
+constexpr Outcome kMinus1{kMinusOne, nullptr, false};
+constexpr Outcome kNotStarted{0, nullptr, false};
+constexpr Outcome kRanNoWelcome{0, kArgs, false};
+constexpr Outcome kWelcome{0, kArgs, true};
+constexpr Outcome kNoArgsRanNoWelcome{0, kNoArgs, false};
+constexpr Outcome kNoArgsWelcome{0, kNoArgs, true};
+constexpr Outcome kOutOfMemoryBeforeStart{8, nullptr, false};
+constexpr Outcome kOutOfMemoryAfterRun{8, kArgs, false};
+
+struct Expectation {
+  Scenario scenario;
+  Op op;
+  int nth;  // which call of `op` fails, counting from 1
+  Outcome outcome;
+};
+
+// Calls in the order a run makes them. The start-up reads the command line
+// and the start-up information; each probe opens, queries and closes the
+// browser key; the argument text, the setup's command line and the browser
+// path are each one allocation (each asking for the heap handle) and one
+// release; the launcher forms the setup path, creates, waits and closes
+// the thread then the process handle; the welcome creates RunOnce, finds
+// Program Files, joins the browser's path, measures and stores it.
+const std::vector<Expectation>& Expectations() {
+  using S = Scenario;
+  static const std::vector<Expectation> table = {
+      // IE8 present: only the first probe runs, unless it cannot read.
+      {S::kPresent, Op::GetCommandLineW, 1, kMinus1},
+      {S::kPresent, Op::GetStartupInfoW, 1, kMinus1},
+      {S::kPresent, Op::RegOpenKeyExW, 1, kWelcome},  // read as absent
+      {S::kPresent, Op::RegQueryValueExW, 1, kWelcome},
+      {S::kPresent, Op::RegCloseKey, 1, kMinus1},
+
+      // IE7 present; the setup installs IE8.
+      {S::kInstalls, Op::GetCommandLineW, 1, kNoArgsWelcome},
+      {S::kInstalls, Op::GetStartupInfoW, 1, kWelcome},
+      {S::kInstalls, Op::RegOpenKeyExW, 1, kWelcome},  // IE7 is absent anyway
+      {S::kInstalls, Op::RegQueryValueExW, 1, kWelcome},
+      {S::kInstalls, Op::RegCloseKey, 1, kWelcome},
+      {S::kInstalls, Op::GetProcessHeap, 1, kOutOfMemoryBeforeStart},
+      {S::kInstalls, Op::HeapAlloc, 1, kOutOfMemoryBeforeStart},  // arguments
+      {S::kInstalls, Op::GetModuleFileNameW, 1, kNotStarted},
+      {S::kInstalls, Op::PathRemoveFileSpecW, 1, kNotStarted},
+      {S::kInstalls, Op::PathAppendW, 1, kNotStarted},
+      {S::kInstalls, Op::GetProcessHeap, 2, kOutOfMemoryBeforeStart},
+      {S::kInstalls, Op::HeapAlloc, 2, kOutOfMemoryBeforeStart},  // command line
+      {S::kInstalls, Op::CreateProcessW, 1, kNotStarted},
+      // A failed wait never sees the setup end (here: nor install).
+      {S::kInstalls, Op::WaitForSingleObject, 1, kRanNoWelcome},
+      {S::kInstalls, Op::HeapFree, 1, kWelcome},
+      {S::kInstalls, Op::CloseHandle, 1, kWelcome},
+      {S::kInstalls, Op::CloseHandle, 2, kWelcome},
+      {S::kInstalls, Op::HeapFree, 2, kWelcome},
+      {S::kInstalls, Op::RegOpenKeyExW, 2, kRanNoWelcome},
+      {S::kInstalls, Op::RegQueryValueExW, 2, kRanNoWelcome},
+      {S::kInstalls, Op::RegCloseKey, 2, kWelcome},
+      {S::kInstalls, Op::RegCreateKeyExW, 1, kRanNoWelcome},
+      {S::kInstalls, Op::SHGetFolderPathW, 1, kRanNoWelcome},
+      {S::kInstalls, Op::PathAppendW, 2, kRanNoWelcome},
+      {S::kInstalls, Op::GetProcessHeap, 3, kOutOfMemoryAfterRun},
+      {S::kInstalls, Op::HeapAlloc, 3, kOutOfMemoryAfterRun},  // browser path
+      {S::kInstalls, Op::HeapFree, 3, kWelcome},
+      {S::kInstalls, Op::lstrlenW, 1, kRanNoWelcome},
+      {S::kInstalls, Op::RegSetValueExW, 1, kRanNoWelcome},
+      {S::kInstalls, Op::RegCloseKey, 3, kWelcome},  // already written
+
+      // IE7 present; the setup runs and installs nothing.
+      {S::kInstallsNothing, Op::GetCommandLineW, 1, kNoArgsRanNoWelcome},
+      {S::kInstallsNothing, Op::GetStartupInfoW, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::RegOpenKeyExW, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::RegQueryValueExW, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::RegCloseKey, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::GetProcessHeap, 1, kOutOfMemoryBeforeStart},
+      {S::kInstallsNothing, Op::HeapAlloc, 1, kOutOfMemoryBeforeStart},
+      {S::kInstallsNothing, Op::GetModuleFileNameW, 1, kNotStarted},
+      {S::kInstallsNothing, Op::PathRemoveFileSpecW, 1, kNotStarted},
+      {S::kInstallsNothing, Op::PathAppendW, 1, kNotStarted},
+      {S::kInstallsNothing, Op::GetProcessHeap, 2, kOutOfMemoryBeforeStart},
+      {S::kInstallsNothing, Op::HeapAlloc, 2, kOutOfMemoryBeforeStart},
+      {S::kInstallsNothing, Op::CreateProcessW, 1, kNotStarted},
+      {S::kInstallsNothing, Op::WaitForSingleObject, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::HeapFree, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::CloseHandle, 1, kRanNoWelcome},
+      {S::kInstallsNothing, Op::CloseHandle, 2, kRanNoWelcome},
+      {S::kInstallsNothing, Op::HeapFree, 2, kRanNoWelcome},
+      {S::kInstallsNothing, Op::RegOpenKeyExW, 2, kRanNoWelcome},
+      {S::kInstallsNothing, Op::RegQueryValueExW, 2, kRanNoWelcome},
+      {S::kInstallsNothing, Op::RegCloseKey, 2, kRanNoWelcome},
+
+      // IE7 present; no setup program to start.
+      {S::kNoSetup, Op::GetCommandLineW, 1, kNotStarted},
+      {S::kNoSetup, Op::GetStartupInfoW, 1, kNotStarted},
+      {S::kNoSetup, Op::RegOpenKeyExW, 1, kNotStarted},
+      {S::kNoSetup, Op::RegQueryValueExW, 1, kNotStarted},
+      {S::kNoSetup, Op::RegCloseKey, 1, kNotStarted},
+      {S::kNoSetup, Op::GetProcessHeap, 1, kOutOfMemoryBeforeStart},
+      {S::kNoSetup, Op::HeapAlloc, 1, kOutOfMemoryBeforeStart},
+      {S::kNoSetup, Op::GetModuleFileNameW, 1, kNotStarted},
+      {S::kNoSetup, Op::PathRemoveFileSpecW, 1, kNotStarted},
+      {S::kNoSetup, Op::PathAppendW, 1, kNotStarted},
+      {S::kNoSetup, Op::GetProcessHeap, 2, kOutOfMemoryBeforeStart},
+      {S::kNoSetup, Op::HeapAlloc, 2, kOutOfMemoryBeforeStart},
+      {S::kNoSetup, Op::CreateProcessW, 1, kNotStarted},
+      {S::kNoSetup, Op::HeapFree, 1, kNotStarted},
+      {S::kNoSetup, Op::HeapFree, 2, kNotStarted},
+  };
+  return table;
+}
+
+struct SweepCase {
+  Scenario scenario;
+  Op op;
+  int nth;
+  bool madeInCleanRun;  // false: only the table names this call
+};
+
+// How CTest's test list shows a case.
+void PrintTo(const SweepCase& c, std::ostream* out) {
+  *out << ScenarioName(c.scenario) << ", call " << c.nth << " of "
+       << platform::memory::OpName(c.op);
+}
+
+bool SameCall(const SweepCase& c, const Expectation& e) {
+  return c.scenario == e.scenario && c.op == e.op && c.nth == e.nth;
+}
+
+unsigned RunUnchecked(const std::u16string& commandLine) {
+  Machine& m = Machine::Current();
+  m.commandLine = commandLine;
+  StartUp();
+  return m.exitCode.value_or(12345);
+}
+
+// Every call each scenario makes when nothing fails, then the table's entries
+// that name no such call.
 std::vector<SweepCase> SweepCases() {
   std::vector<SweepCase> cases;
-  const auto add = [&](Scenario s, Op op, int nth, Expected e) {
-    cases.push_back({s, op, nth, e});
-  };
-  // IE8 present: only the first probe runs.
-  for (Op op : {Op::GetCommandLineW, Op::GetStartupInfoW, Op::RegQueryValueExW,
-                Op::RegCloseKey}) {
-    add(Scenario::kPresent, op, 1, op == Op::RegQueryValueExW ? kNotStarted
-                                                              : kMinus1);
+  Machine& m = Machine::Current();
+  for (Scenario scenario : kScenarios) {
+    m.Reset();
+    Prepare(scenario);
+    RunUnchecked(kSweepCommandLine);
+    for (int index = 0; index < platform::memory::kOpCount; ++index) {
+      const Op op = static_cast<Op>(index);
+      if (!CanFail(op)) {
+        continue;
+      }
+      for (int nth = 1; nth <= m.CountCalls(op); ++nth) {
+        cases.push_back({scenario, op, nth, true});
+      }
+    }
   }
-  add(Scenario::kPresent, Op::RegOpenKeyExW, 1, kNotStarted);
-
-  // Not present; the setup installs.
-  const Scenario i = Scenario::kInstalls;
-  add(i, Op::GetCommandLineW, 1, kWelcome);
-  add(i, Op::GetStartupInfoW, 1, kWelcome);
-  add(i, Op::RegOpenKeyExW, 1, kWelcome);  // IE7 is read as absent anyway
-  add(i, Op::RegQueryValueExW, 1, kWelcome);
-  add(i, Op::RegOpenKeyExW, 2, kRanNoWelcome);
-  add(i, Op::RegQueryValueExW, 2, kRanNoWelcome);
-  add(i, Op::RegCloseKey, 1, kWelcome);
-  add(i, Op::RegCloseKey, 2, kWelcome);
-  add(i, Op::RegCloseKey, 3, kWelcome);
-  add(i, Op::GetProcessHeap, 1, kOutOfMemoryBeforeStart);
-  add(i, Op::HeapAlloc, 1, kOutOfMemoryBeforeStart);  // argument text
-  add(i, Op::HeapAlloc, 2, kOutOfMemoryBeforeStart);  // command line
-  add(i, Op::HeapAlloc, 3, kOutOfMemoryAfterRun);     // browser path
-  add(i, Op::HeapFree, 1, kWelcome);
-  add(i, Op::HeapFree, 2, kWelcome);
-  add(i, Op::HeapFree, 3, kWelcome);
-  add(i, Op::GetModuleFileNameW, 1, kNotStarted);
-  add(i, Op::PathRemoveFileSpecW, 1, kNotStarted);
-  add(i, Op::PathAppendW, 1, kNotStarted);
-  add(i, Op::PathAppendW, 2, kRanNoWelcome);
-  add(i, Op::CreateProcessW, 1, kNotStarted);
-  add(i, Op::CloseHandle, 1, kWelcome);
-  add(i, Op::CloseHandle, 2, kWelcome);
-  add(i, Op::RegCreateKeyExW, 1, kRanNoWelcome);
-  add(i, Op::SHGetFolderPathW, 1, kRanNoWelcome);
-  add(i, Op::lstrlenW, 1, kRanNoWelcome);
-  add(i, Op::RegSetValueExW, 1, kRanNoWelcome);
-  add(i, Op::WaitForSingleObject, 1, kRanNoWelcome);  // setup still running
-
-  // Not present; the setup runs but installs nothing.
-  const Scenario n = Scenario::kInstallsNothing;
-  for (Op op : {Op::GetCommandLineW, Op::RegOpenKeyExW, Op::RegQueryValueExW,
-                Op::RegCloseKey, Op::HeapFree, Op::CloseHandle,
-                Op::WaitForSingleObject}) {
-    add(n, op, 1, kRanNoWelcome);
+  m.Reset();
+  for (const Expectation& e : Expectations()) {
+    bool named = false;
+    for (const SweepCase& c : cases) {
+      named = named || SameCall(c, e);
+    }
+    if (!named) {
+      cases.push_back({e.scenario, e.op, e.nth, false});
+    }
   }
-  add(n, Op::RegOpenKeyExW, 2, kRanNoWelcome);
-  add(n, Op::HeapAlloc, 1, kOutOfMemoryBeforeStart);
-  add(n, Op::HeapAlloc, 2, kOutOfMemoryBeforeStart);
-  add(n, Op::GetModuleFileNameW, 1, kNotStarted);
-  add(n, Op::CreateProcessW, 1, kNotStarted);
-
-  // Not present; no setup program to start.
-  const Scenario x = Scenario::kNoSetup;
-  for (Op op : {Op::GetCommandLineW, Op::RegOpenKeyExW, Op::RegQueryValueExW,
-                Op::HeapFree, Op::GetModuleFileNameW, Op::PathRemoveFileSpecW,
-                Op::PathAppendW, Op::CreateProcessW}) {
-    add(x, op, 1, kNotStarted);
-  }
-  add(x, Op::HeapAlloc, 1, kOutOfMemoryBeforeStart);
-  add(x, Op::HeapAlloc, 2, kOutOfMemoryBeforeStart);
   return cases;
 }
 
@@ -232,29 +358,55 @@ class SweepTest : public RunTest,
 
 TEST_P(SweepTest, OutcomeAndNothingLeftOpen) {
   const SweepCase& c = GetParam();
-  SetVersion(c.scenario == Scenario::kPresent ? u"8.0.6001.18702"
-                                              : u"7.0.5730.13");
-  if (c.scenario == Scenario::kInstalls) {
-    ProvideSetup(u"8.0.6001.18702");
+  ASSERT_TRUE(c.madeInCleanRun)
+      << "the table expects an outcome for a call that is never made";
+  std::vector<Outcome> found;
+  for (const Expectation& e : Expectations()) {
+    if (SameCall(c, e)) {
+      found.push_back(e.outcome);
+    }
   }
-  if (c.scenario == Scenario::kInstallsNothing) {
-    ProvideSetup(u"");
-  }
-  machine().Fail(c.op, c.nth);
+  ASSERT_EQ(found.size(), 1u)
+      << "each call must have exactly one expected outcome in the table";
+  const Outcome& expected = found[0];
 
-  EXPECT_EQ(Run(u"C:\\Setup\\a.exe /quiet"), c.expected.exitCode);
-  EXPECT_EQ(machine().launches.size(), c.expected.started ? 1u : 0u);
-  EXPECT_EQ(Welcome() != nullptr, c.expected.welcome);
-  EXPECT_EQ(machine().writes.size(), c.expected.welcome ? 1u : 0u);
-  if (c.expected.welcome) {
-    EXPECT_EQ(Welcome()->bytes.size(), 100u);
+  Prepare(c.scenario);
+  machine().Fail(c.op, c.nth);
+  EXPECT_EQ(Run(kSweepCommandLine), expected.exitCode);
+  // The failure was made: the run got as far as that call.
+  EXPECT_GE(machine().CountCalls(c.op), c.nth);
+
+  // What was started.
+  if (expected.started == nullptr) {
+    EXPECT_TRUE(machine().launches.empty());
+  } else {
+    EXPECT_EQ(machine().launches.size(), 1u);
+    for (const auto& launch : machine().launches) {
+      EXPECT_EQ(Narrow(launch.applicationName), "C:\\Setup\\iesetup.exe");
+      EXPECT_EQ(Narrow(launch.commandLine), expected.started);
+    }
   }
+
+  // What was written: the welcome entry and nothing else.
+  const std::vector<std::u16string> welcomeWrite = {
+      platform::memory::Fold(u"hkcu\\" + std::u16string(testing::kRunOnce)) +
+      u"\\IE_Welcome"};
+  EXPECT_EQ(machine().writes,
+            expected.welcome ? welcomeWrite : std::vector<std::u16string>{});
+  const platform::memory::Value* welcome = Welcome();
+  EXPECT_EQ(welcome != nullptr, expected.welcome);
+  if (welcome != nullptr) {
+    EXPECT_EQ(welcome->type, platform::kRegSz);
+    EXPECT_EQ(welcome->bytes,
+              platform::memory::Bytes(
+                  u"\"C:\\Program Files\\Internet Explorer\\iexplore.exe\"",
+                  true));
+  }
+
+  // Nothing left open or allocated.
   EXPECT_EQ(machine().OpenKeys(), 0u);
   EXPECT_EQ(machine().OpenHandles(), 0u);
   EXPECT_EQ(machine().LiveBlocks(), 0u);
-  if (c.op != Op::WaitForSingleObject) {
-    EXPECT_EQ(machine().RunningChildren(), 0u);
-  }
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -262,8 +414,7 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<SweepCase>& info) {
       return ScenarioName(info.param.scenario) + "_" +
              platform::memory::OpName(info.param.op) + "_" +
-             std::to_string(info.param.nth) + "_" +
-             std::to_string(info.index);
+             std::to_string(info.param.nth);
     });
 
 }  // namespace
