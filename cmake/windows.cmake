@@ -102,3 +102,7 @@ add_custom_target(assistant_signed ALL DEPENDS ${ASSISTANT_SIGNED_IMAGE})
 
 # Windows-side tools of the host build's image tests.
 add_subdirectory(tests/image/version_query)
+
+# The benchmark's floors and tools (./scripts/bench), outside the default
+# build.
+add_subdirectory(bench EXCLUDE_FROM_ALL)
