@@ -182,6 +182,7 @@ def main():
 
     wrong = []
     times = {}
+    by_round = {}
     for round_text, scenario, program, ticks, code, version, welcome in runs:
         want = expected(scenario, program)
         got = (code, version, welcome)
@@ -198,8 +199,9 @@ def main():
             wrong.append("round %s, %s, %s: %s" % (
                 round_text, scenario, program, "; ".join(what)))
         if int(round_text) >= 1:
-            times.setdefault((scenario, program), []).append(
-                int(ticks) * 1000.0 / frequency)
+            value = int(ticks) * 1000.0 / frequency
+            times.setdefault((scenario, program), []).append(value)
+            by_round.setdefault((scenario, program), {})[round_text] = value
     expected_runs = (args.rounds + 1) * len(SCENARIOS) * len(PROGRAMS)
     if len(runs) != expected_runs:
         wrong.append("%d runs reported, %d expected" % (len(runs), expected_runs))
@@ -244,6 +246,19 @@ def main():
             lines.append("| %s | %s | %s | %s | %s | %s | %.3f | %s |" % (
                 label, program_label, fmt(median), fmt(low), fmt(high),
                 limit_cell, median / bare, target_cell))
+    lines.append("")
+    # The same ratio round by round: the assistant against its floor run in
+    # the same round, which cancels slow drifts in the machine's load; the
+    # middle half of these ratios shows how finely the figures resolve.
+    for name, _, label, limit, _ in SCENARIOS:
+        mine = by_round.get((name, "assistant"), {})
+        theirs = by_round.get((name, limit), {})
+        ratios = sorted(mine[r] / theirs[r] for r in mine if r in theirs)
+        if len(ratios) >= 4:
+            low, _, high = statistics.quantiles(ratios, n=4)
+            lines.append("- %s: assistant / %s floor in the same round: "
+                         "median %.3f, middle half %.3f–%.3f." % (
+                             label, limit, statistics.median(ratios), low, high))
     lines.append("")
     lines.append("| Image | Bytes | Imports | Target |")
     lines.append("|---|--:|---|---|")
