@@ -415,12 +415,18 @@ class VersionQuery(unittest.TestCase):
         if not os.path.exists(tool):
             raise AssertionError(f"{tool} was not built")
         target = "Z:" + os.path.abspath(image_path()).replace("/", "\\")
-        result = subprocess.run(["wine", tool, target], stdout=subprocess.PIPE,
-                                stderr=subprocess.PIPE)
-        cls.output = result.stdout.decode("utf-8", errors="replace")
+        # Files, not pipes: a Wine service started by this call would hold a
+        # pipe open for as long as the server runs.
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            result = subprocess.run(["wine", tool, target], stdin=subprocess.DEVNULL,
+                                    stdout=out, stderr=err)
+            out.seek(0)
+            err.seek(0)
+            cls.output = out.read().decode("utf-8", errors="replace")
+            errors = err.read().decode(errors="replace")
         if result.returncode != 0:
             raise AssertionError(f"version-query exited with {result.returncode}:\n"
-                                 f"{cls.output}{result.stderr.decode(errors='replace')}")
+                                 f"{cls.output}{errors}")
         cls.lines = [line.rstrip("\r") for line in cls.output.splitlines()]
         cls.values = dict(line.split("=", 1) for line in cls.lines if "=" in line)
 

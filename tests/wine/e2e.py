@@ -188,8 +188,18 @@ def run_driver(ctx, steps):
     with open(case_file, "w", encoding="utf-8", newline="\n") as f:
         for step in steps:
             f.write("\t".join(step) + "\n")
-    subprocess.run(["wine", ctx.driver, windows_path(case_file),
-                    windows_path(out_file)], check=True)
+    # Wine's output goes to a file, never to a pipe of the caller's: a Wine
+    # service started by this run would hold that open while the server runs.
+    log_file = os.path.join(ctx.folder, "wine.log")
+    with open(log_file, "wb") as log:
+        status = subprocess.run(["wine", ctx.driver, windows_path(case_file),
+                                 windows_path(out_file)],
+                                stdin=subprocess.DEVNULL, stdout=log,
+                                stderr=log).returncode
+    if status != 0:
+        with open(log_file, errors="replace") as log:
+            sys.stdout.write(log.read())
+        raise SystemExit("driver failed with status %d" % status)
     report = {}
     with open(out_file, encoding="utf-8") as f:
         for line in f.read().splitlines():

@@ -3,6 +3,11 @@
 #   make_prefix.sh DIR win64|win32
 # A win64 prefix runs the 32-bit assistant under WoW64; a win32 prefix is a
 # 32-bit Windows. Mono and Gecko are not installed: nothing here needs them.
+#
+# Wine's services outlive the command that started them and keep its output
+# open for as long as the server runs, so every Wine command here writes to a
+# log file, never to the caller's output: a caller that reads this script's
+# output to its end (CTest does) would otherwise wait for the server.
 set -euo pipefail
 dir=$1
 arch=$2
@@ -14,12 +19,25 @@ fi
 
 export WINEPREFIX=$dir WINEARCH=$arch WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
-if [ -d "$dir" ]; then
-  wineserver -k 2>/dev/null || true
-  rm -rf "$dir"
-fi
+log=$dir.log
 mkdir -p "$(dirname "$dir")"
-wineboot -i
-wineserver -w
+: > "$log"
+
+boot() {
+  wineserver -k </dev/null >>"$log" 2>&1 || true
+  rm -rf "$dir"
+  wineboot -i </dev/null >>"$log" 2>&1 &&
+    wineserver -w </dev/null >>"$log" 2>&1 &&
+    grep -q "^#arch=$arch" "$dir/system.reg" 2>/dev/null
+}
+
+# Emulated 32-bit services crash now and then while a prefix is first made;
+# a second attempt starts from nothing again.
+if ! boot && ! boot; then
+  echo "make_prefix: could not make a $arch prefix in $dir:" >&2
+  cat "$log" >&2
+  exit 1
+fi
 # Keep the server warm for the tests that follow.
-wineserver -p300
+wineserver -p900 </dev/null >>"$log" 2>&1
+echo "made a $arch prefix in $dir"
