@@ -2,15 +2,11 @@
 
 namespace assistant {
 
-namespace {
-char16_t emptyTail[1] = {0};
-}  // namespace
-
-char16_t* CommandLineTail(char16_t* commandLine) {
+const char16_t* CommandLineTail(const char16_t* commandLine) {
   if (commandLine == nullptr) {
-    return emptyTail;
+    return u"";
   }
-  char16_t* unit = commandLine;
+  const char16_t* unit = commandLine;
   bool quoted = false;
   while (*unit > u' ' || (*unit != 0 && quoted)) {
     if (*unit == u'"') {

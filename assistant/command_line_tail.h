@@ -8,6 +8,6 @@ namespace assistant {
 // the first unit from U+0001 to U+0020 outside quotation marks; each U+0022
 // in it toggles quoting and stays part of it. A null command line has an
 // empty tail.
-char16_t* CommandLineTail(char16_t* commandLine);
+const char16_t* CommandLineTail(const char16_t* commandLine);
 
 }  // namespace assistant

@@ -4,8 +4,8 @@
 #include "assistant/browser_registry.h"
 #include "assistant/setup_launcher.h"
 
-int wWinMain(platform::Instance, platform::Instance, char16_t* commandLineTail,
-             int) {
+int wWinMain(platform::Instance, platform::Instance,
+             const char16_t* commandLineTail, int) {
   using namespace assistant;
 
   if (IsIE8Installed()) {

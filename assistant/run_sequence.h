@@ -13,4 +13,4 @@ inline constexpr int kExitOutOfMemory = platform::kErrorNotEnoughMemory;
 
 // Called once by the start-up with the command-line tail.
 int wWinMain(platform::Instance instance, platform::Instance previous,
-             char16_t* commandLineTail, int showCommand);
+             const char16_t* commandLineTail, int showCommand);

@@ -7,7 +7,7 @@
 namespace assistant {
 
 void StartUp() {
-  char16_t* tail = CommandLineTail(platform::GetCommandLineW());
+  const char16_t* tail = CommandLineTail(platform::GetCommandLineW());
 
   platform::StartupInfo startup = {};
   startup.cb = platform::kStartupInfoSize;

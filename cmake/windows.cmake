@@ -3,7 +3,7 @@
 set(ASSISTANT_OUTPUT_NAME ie8-setup-assistant)
 
 set(ASSISTANT_COMPILE_OPTIONS
-  -Os
+  -Os -flto
   -fno-exceptions -fno-rtti -fno-threadsafe-statics
   -fno-asynchronous-unwind-tables -fno-unwind-tables
   -fno-stack-protector -fno-stack-check -mno-stack-arg-probe
@@ -13,6 +13,9 @@ set(ASSISTANT_COMPILE_OPTIONS
 )
 set(ASSISTANT_LINK_OPTIONS
   -nostdlib -nostartfiles -s
+  # The platform functions only forward to the system's: across the whole
+  # program they are inlined away.
+  -Os -flto
   -Wl,-e,_AssistantEntry@0
   -Wl,--subsystem,windows:4.0
   -Wl,--no-insert-timestamp
@@ -63,7 +66,7 @@ set_target_properties(assistant PROPERTIES OUTPUT_NAME ${ASSISTANT_OUTPUT_NAME}.
 target_include_directories(assistant PRIVATE ${CMAKE_SOURCE_DIR})
 target_compile_options(assistant PRIVATE ${ASSISTANT_COMPILE_OPTIONS} ${PROJECT_WARNINGS})
 set_source_files_properties(platform/compiler_support.cpp PROPERTIES
-  COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns")
+  COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns;-fno-lto")
 target_link_options(assistant PRIVATE ${ASSISTANT_LINK_OPTIONS})
 target_link_libraries(assistant PRIVATE kernel32 advapi32 shell32 shlwapi)
 

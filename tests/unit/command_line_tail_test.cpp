@@ -19,7 +19,7 @@ class CommandLineTailTest : public ::testing::TestWithParam<TailCase> {};
 
 TEST_P(CommandLineTailTest, IsTheTextAfterTheProgramPath) {
   std::u16string commandLine = GetParam().commandLine;
-  char16_t* tail = CommandLineTail(commandLine.data());
+  const char16_t* tail = CommandLineTail(commandLine.data());
   EXPECT_EQ(platform::memory::Narrow(tail),
             platform::memory::Narrow(GetParam().tail));
   // The tail is always the end of the command line itself, never a copy.
@@ -57,7 +57,7 @@ INSTANTIATE_TEST_SUITE_P(
     });
 
 TEST(CommandLineTail, NullCommandLineHasEmptyTail) {
-  char16_t* tail = CommandLineTail(nullptr);
+  const char16_t* tail = CommandLineTail(nullptr);
   ASSERT_NE(tail, nullptr);
   EXPECT_EQ(tail[0], 0);
 }
