@@ -5,14 +5,13 @@
 namespace assistant {
 
 bool ArgumentString::Assign(const char16_t* tail) {
-  const std::size_t length = TextLength(tail);
-  HeapText storage = HeapText::Allocate(length + 1);
+  HeapText storage = HeapText::CopyOf(tail);
   if (!storage) {
     return false;
   }
-  CopyBounded(storage.Units(), length + 1, tail);
+  // The copy holds the text and its terminator.
+  length_ = storage.Capacity() - 1;
   storage_ = static_cast<HeapText&&>(storage);
-  length_ = length;
   return true;
 }
 

@@ -74,13 +74,10 @@ BrowserPath GetIExplorePath(HeapText& path) {
       !platform::PathAppendW(buffer, kBrowserRelativePath)) {
     return BrowserPath::kNotFound;
   }
-  const std::size_t length = TextLength(buffer);
-  HeapText text = HeapText::Allocate(length + 1);
-  if (!text) {
+  path = HeapText::CopyOf(buffer);
+  if (!path) {
     return BrowserPath::kOutOfMemory;
   }
-  CopyBounded(text.Units(), length + 1, buffer);
-  path = static_cast<HeapText&&>(text);
   return BrowserPath::kFound;
 }
 

@@ -1,5 +1,6 @@
 #include "assistant/heap_text.h"
 
+#include "assistant/bounded_string.h"
 #include "platform/platform.h"
 
 namespace assistant {
@@ -42,6 +43,15 @@ HeapText HeapText::Allocate(std::size_t units) {
     text.heap_ = heap;
   }
   return text;
+}
+
+HeapText HeapText::CopyOf(const char16_t* text) {
+  const std::size_t units = TextLength(text) + 1;
+  HeapText copy = Allocate(units);
+  if (copy) {
+    CopyBounded(copy.units_, units, text);
+  }
+  return copy;
 }
 
 void HeapText::Release() {

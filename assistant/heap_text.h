@@ -19,6 +19,8 @@ class HeapText {
   // Room for `units` UTF-16 units, contents undefined; empty when the heap
   // cannot supply it.
   static HeapText Allocate(std::size_t units);
+  // A copy of the terminated `text`; empty when the heap cannot supply it.
+  static HeapText CopyOf(const char16_t* text);
 
   explicit operator bool() const { return units_ != nullptr; }
   char16_t* Units() const { return units_; }
