@@ -102,8 +102,13 @@ Welcome RegisterWelcome() {
 
   // The RunOnce command is the path in quotes, so that no program at a
   // shorter path with a space in it ("C:\Program.exe") starts instead.
-  char16_t command[platform::kMaxPath + 2] = {};
-  FormatBounded(command, platform::kMaxPath + 2, u"\"%s\"", {path.Units()});
+  // Windows runs a RunOnce command line of at most 260 characters: one it
+  // would cut or refuse is worse than none.
+  if (TextLength(path.Units()) + 2 > kMaxRunOnceCommand) {
+    return Welcome::kNotWritten;
+  }
+  char16_t command[kMaxRunOnceCommand + 1] = {};
+  FormatBounded(command, kMaxRunOnceCommand + 1, u"\"%s\"", {path.Units()});
   path.Release();
   const int length = platform::lstrlenW(command);
   if (length <= 0) {

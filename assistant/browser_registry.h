@@ -2,6 +2,8 @@
 // the welcome entry under the user's RunOnce key.
 #pragma once
 
+#include <cstddef>
+
 #include "assistant/heap_text.h"
 #include "platform/platform.h"
 
@@ -15,6 +17,10 @@ inline constexpr const char16_t* kRunOnceKey =
 inline constexpr const char16_t* kWelcomeValue = u"IE_Welcome";
 inline constexpr const char16_t* kBrowserRelativePath =
     u"Internet Explorer\\iexplore.exe";
+
+// The longest command line, in characters, that Windows runs from a RunOnce
+// value.
+inline constexpr std::size_t kMaxRunOnceCommand = 260;
 
 // Units in the version buffer, terminator included.
 inline constexpr platform::Dword kVersionCapacity = 64;
@@ -46,7 +52,8 @@ enum class Welcome { kNotWritten, kWritten, kOutOfMemory };
 
 // Stores the browser's quoted path as "IE_Welcome" (REG_SZ) under the
 // current user's RunOnce key, creating the key when it is missing and
-// replacing an older value.
+// replacing an older value. Writes nothing when the quoted path would be
+// longer than kMaxRunOnceCommand.
 Welcome RegisterWelcome();
 
 }  // namespace assistant

@@ -3,10 +3,13 @@
 #include "assistant/command_line_tail.h"
 #include "assistant/run_sequence.h"
 #include "platform/platform.h"
+#include "platform/system_library.h"
 
 namespace assistant {
 
 void StartUp() {
+  // Before anything can load a library.
+  platform::HardenProcess();
   const char16_t* tail = CommandLineTail(platform::GetCommandLineW());
 
   platform::StartupInfo startup = {};

@@ -21,6 +21,9 @@ set(ASSISTANT_LINK_OPTIONS
   -Wl,--no-insert-timestamp
   -Wl,--gc-sections
   -Wl,--dynamicbase -Wl,--nxcompat
+  # No structured exception handler is installed anywhere in the image, and
+  # it takes no compatibility measures under Remote Desktop Services.
+  -Wl,--no-seh -Wl,--tsaware
   # Four sections instead of six: see the script.
   "-Wl,-T,${CMAKE_SOURCE_DIR}/cmake/assistant.ld"
 )
@@ -68,7 +71,9 @@ target_compile_options(assistant PRIVATE ${ASSISTANT_COMPILE_OPTIONS} ${PROJECT_
 set_source_files_properties(platform/compiler_support.cpp PROPERTIES
   COMPILE_OPTIONS "-fno-builtin;-fno-tree-loop-distribute-patterns;-fno-lto")
 target_link_options(assistant PRIVATE ${ASSISTANT_LINK_OPTIONS})
-target_link_libraries(assistant PRIVATE kernel32 advapi32 shell32 shlwapi)
+# SHLWAPI and SHELL32 are loaded at run time from the system folder
+# (platform/system_library.h); linking them would import them.
+target_link_libraries(assistant PRIVATE kernel32 advapi32)
 
 # The shipped file: the image with an Authenticode signature and an RFC 3161
 # time-stamp countersignature. Without a certificate of the distributor's

@@ -1,5 +1,7 @@
 #include "platform/memory_platform.h"
 
+#include "platform/system_library.h"
+
 #include <cstdlib>
 #include <cstring>
 
@@ -13,7 +15,9 @@ const char* OpName(Op op) {
       "HeapFree",         "RegOpenKeyExW",       "RegQueryValueExW",
       "RegCreateKeyExW",  "RegSetValueExW",      "RegCloseKey",
       "SHGetFolderPathW", "PathAppendW",         "PathRemoveFileSpecW",
-      "lstrlenW",
+      "lstrlenW",         "GetModuleHandleW",    "GetProcAddress",
+      "LoadLibraryExW",   "GetSystemDirectoryW", "SetProcessDEPPolicy",
+      "SetDefaultDllDirectories", "SetDllDirectoryW",
   };
   return names[static_cast<int>(op)];
 }
@@ -203,8 +207,7 @@ char16_t* GetCommandLineW() {
 
 void GetStartupInfoW(StartupInfo* startupInfo) {
   Machine& m = M();
-  m.Log(memory::Op::GetStartupInfoW);
-  m.ShouldFail(memory::Op::GetStartupInfoW);
+  m.Log(memory::Op::GetStartupInfoW);  // cannot fail
   *startupInfo = StartupInfo();
   startupInfo->cb = kStartupInfoSize;
 }
@@ -491,6 +494,9 @@ Status RegCloseKey(Hkey key) {
 Status SHGetFolderPathW(Handle owner, int folder, Handle token, Dword flags,
                         char16_t* path) {
   Machine& m = M();
+  if (SystemProcedure(SystemLibrary::kShell32, "SHGetFolderPathW") == nullptr) {
+    return kEFail;
+  }
   Call& call = m.Log(memory::Op::SHGetFolderPathW);
   call.access = static_cast<Dword>(folder);
   call.options = flags;
@@ -508,6 +514,9 @@ Status SHGetFolderPathW(Handle owner, int folder, Handle token, Dword flags,
 
 Bool PathAppendW(char16_t* path, const char16_t* more) {
   Machine& m = M();
+  if (SystemProcedure(SystemLibrary::kShlwapi, "PathAppendW") == nullptr) {
+    return 0;
+  }
   Call& call = m.Log(memory::Op::PathAppendW);
   call.text = Text(more);
   if (m.ShouldFail(memory::Op::PathAppendW)) {
@@ -532,6 +541,10 @@ Bool PathAppendW(char16_t* path, const char16_t* more) {
 
 Bool PathRemoveFileSpecW(char16_t* path) {
   Machine& m = M();
+  if (SystemProcedure(SystemLibrary::kShlwapi, "PathRemoveFileSpecW") ==
+      nullptr) {
+    return 0;
+  }
   Call& call = m.Log(memory::Op::PathRemoveFileSpecW);
   call.text = Text(path);
   if (m.ShouldFail(memory::Op::PathRemoveFileSpecW)) {
@@ -563,6 +576,165 @@ int lstrlenW(const char16_t* text) {
     return 0;
   }
   return static_cast<int>(Text(text).size());
+}
+
+// --- libraries ----------------------------------------------------------
+
+namespace {
+
+constexpr Module kKernel32Module = 0x7C800000;
+
+// What the kernel32 functions that GetProcAddress finds do on this machine:
+// each records the setting it was given.
+Bool RecordFlags(memory::Op op, std::optional<Dword>& setting, Dword flags) {
+  Machine& m = M();
+  Call& call = m.Log(op);
+  call.access = flags;
+  if (m.ShouldFail(op)) {
+    return 0;
+  }
+  setting = flags;
+  return 1;
+}
+
+Bool ModelSetProcessDEPPolicy(Dword flags) {
+  return RecordFlags(memory::Op::SetProcessDEPPolicy, M().depPolicy, flags);
+}
+
+Bool ModelSetDefaultDllDirectories(Dword flags) {
+  return RecordFlags(memory::Op::SetDefaultDllDirectories,
+                     M().defaultDllDirectories, flags);
+}
+
+Bool ModelSetDllDirectoryW(const char16_t* directory) {
+  Machine& m = M();
+  Call& call = m.Log(memory::Op::SetDllDirectoryW);
+  call.text = Text(directory);
+  if (m.ShouldFail(memory::Op::SetDllDirectoryW)) {
+    return 0;
+  }
+  m.dllDirectory = Text(directory);
+  return 1;
+}
+
+// Stands for every export of the shell libraries: the platform functions
+// above carry out the work themselves once the export was found.
+void ModelShellExport() {}
+
+std::u16string BaseName(const std::u16string& fileName) {
+  const std::size_t slash = fileName.rfind(u'\\');
+  return Fold(slash == std::u16string::npos ? fileName
+                                            : fileName.substr(slash + 1));
+}
+
+bool Exports(const std::u16string& library, const std::string& name) {
+  if (library == u"shlwapi.dll") {
+    return name == "PathAppendW" || name == "PathRemoveFileSpecW";
+  }
+  if (library == u"shell32.dll") {
+    return name == "SHGetFolderPathW";
+  }
+  return false;
+}
+
+}  // namespace
+
+Module GetModuleHandleW(const char16_t* moduleName) {
+  Machine& m = M();
+  Call& call = m.Log(memory::Op::GetModuleHandleW);
+  call.text = Text(moduleName);
+  if (m.ShouldFail(memory::Op::GetModuleHandleW) || moduleName == nullptr) {
+    return 0;
+  }
+  const std::u16string name = Fold(Text(moduleName));
+  if (name == u"kernel32.dll") {
+    return kKernel32Module;
+  }
+  auto loaded = m.modules_.find(name);
+  return loaded == m.modules_.end() ? 0 : loaded->second;
+}
+
+Procedure GetProcAddress(Module module, const char* procedureName) {
+  Machine& m = M();
+  Call& call = m.Log(memory::Op::GetProcAddress);
+  const std::string name = procedureName == nullptr ? "" : procedureName;
+  call.text.assign(name.begin(), name.end());
+  if (m.ShouldFail(memory::Op::GetProcAddress)) {
+    return nullptr;
+  }
+  if (module == kKernel32Module) {
+    if (name == "SetProcessDEPPolicy" && m.hasDepPolicy) {
+      return reinterpret_cast<Procedure>(&ModelSetProcessDEPPolicy);
+    }
+    if (name == "SetDefaultDllDirectories" && m.hasSearchPathUpdate) {
+      return reinterpret_cast<Procedure>(&ModelSetDefaultDllDirectories);
+    }
+    if (name == "SetDllDirectoryW" && m.hasDllDirectory) {
+      return reinterpret_cast<Procedure>(&ModelSetDllDirectoryW);
+    }
+    return nullptr;
+  }
+  for (const auto& loaded : m.modules_) {
+    if (loaded.second == module) {
+      if (m.missingProcedures.count(name) != 0 ||
+          !Exports(loaded.first, name)) {
+        return nullptr;
+      }
+      return &ModelShellExport;
+    }
+  }
+  return nullptr;  // not a module of this process
+}
+
+Module LoadLibraryExW(const char16_t* fileName, Handle file, Dword flags) {
+  Machine& m = M();
+  Call& call = m.Log(memory::Op::LoadLibraryExW);
+  call.text = Text(fileName);
+  call.access = flags;
+  if (m.ShouldFail(memory::Op::LoadLibraryExW) || fileName == nullptr ||
+      file != 0) {
+    return 0;
+  }
+  // Without the update the loader refuses the search flags, which it does
+  // not know (ERROR_INVALID_PARAMETER).
+  if ((flags & kLoadLibrarySearchSystem32) != 0 && !m.hasSearchPathUpdate) {
+    return 0;
+  }
+  const std::u16string name = BaseName(Text(fileName));
+  if (m.missingLibraries.count(name) != 0) {
+    return 0;
+  }
+  m.loads.push_back({Text(fileName), flags});
+  auto loaded = m.modules_.find(name);
+  if (loaded != m.modules_.end()) {
+    return loaded->second;
+  }
+  const Module module = 0x10000000 + 0x100000 * (m.modules_.size() + 1);
+  m.modules_[name] = module;
+  return module;
+}
+
+Dword GetSystemDirectoryW(char16_t* buffer, Dword size) {
+  Machine& m = M();
+  m.Log(memory::Op::GetSystemDirectoryW);
+  if (m.ShouldFail(memory::Op::GetSystemDirectoryW)) {
+    return 0;
+  }
+  const std::size_t length = m.systemDirectory.size();
+  if (length + 1 > size) {
+    return static_cast<Dword>(length + 1);  // the size it needs
+  }
+  std::memcpy(buffer, m.systemDirectory.c_str(),
+              (length + 1) * sizeof(char16_t));
+  return static_cast<Dword>(length);
+}
+
+Bool CallProcedure(Procedure procedure, Dword argument) {
+  return reinterpret_cast<Bool (*)(Dword)>(procedure)(argument);
+}
+
+Bool CallProcedure(Procedure procedure, const char16_t* argument) {
+  return reinterpret_cast<Bool (*)(const char16_t*)>(procedure)(argument);
 }
 
 }  // namespace platform

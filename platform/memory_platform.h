@@ -38,8 +38,15 @@ enum class Op {
   PathAppendW,
   PathRemoveFileSpecW,
   lstrlenW,
+  GetModuleHandleW,
+  GetProcAddress,
+  LoadLibraryExW,
+  GetSystemDirectoryW,
+  SetProcessDEPPolicy,
+  SetDefaultDllDirectories,
+  SetDllDirectoryW,
 };
-inline constexpr int kOpCount = static_cast<int>(Op::lstrlenW) + 1;
+inline constexpr int kOpCount = static_cast<int>(Op::SetDllDirectoryW) + 1;
 const char* OpName(Op op);
 
 // Registry views: a 32-bit process on 64-bit Windows sees HKLM\SOFTWARE
@@ -63,6 +70,12 @@ struct Call {
   std::size_t liveBlocks = 0;  // heap blocks live when the call was made
   std::size_t openKeys = 0;
   std::size_t openHandles = 0;
+};
+
+// A library that LoadLibraryExW loaded, and how it was asked for.
+struct Load {
+  std::u16string fileName;  // as passed: a bare name or a full path
+  Dword flags = 0;
 };
 
 // What CreateProcessW was asked to start.
@@ -98,6 +111,24 @@ class Machine {
   // waits for it.
   std::function<void(Machine&, const Launch&)> onRun;
   bool wow64 = true;  // a 64-bit Windows: the registry has two views
+
+  // Libraries. kernel32 is always there; which of its newer functions it
+  // has depends on the system: SetProcessDEPPolicy from XP SP3,
+  // SetDllDirectoryW from XP SP1, SetDefaultDllDirectories (with the
+  // LOAD_LIBRARY_SEARCH_* flags) from Windows 8 or with the update.
+  std::u16string systemDirectory = u"C:\\WINDOWS\\system32";
+  bool hasDepPolicy = true;
+  bool hasDllDirectory = true;
+  bool hasSearchPathUpdate = true;
+  // Libraries (lower-case file names) that cannot be loaded, and exports that
+  // a loaded library lacks.
+  std::set<std::u16string> missingLibraries;
+  std::set<std::string> missingProcedures;
+  // Every library loaded, in order; and what the process set.
+  std::vector<Load> loads;
+  std::optional<Dword> depPolicy;
+  std::optional<Dword> defaultDllDirectories;
+  std::optional<std::u16string> dllDirectory;
 
   void SetValue(Hkey root, const std::u16string& subKey,
                 const std::u16string& name, Dword type,
@@ -149,6 +180,8 @@ class Machine {
   std::u16string commandLineStorage_;
   std::map<std::u16string, std::map<std::u16string, Value>> registry_;
   std::map<std::u16string, std::u16string> valueNames_;
+  // Loaded libraries by lower-case file name.
+  std::map<std::u16string, Module> modules_;
 
   static std::u16string KeyPath(Hkey root, const std::u16string& subKey,
                                 View view, bool wow64);

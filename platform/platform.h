@@ -20,6 +20,10 @@ using Bool = std::int32_t;    // BOOL
 using Hkey = std::uintptr_t;
 using Handle = std::uintptr_t;
 using Instance = std::uintptr_t;
+using Module = std::uintptr_t;
+// The address of a library's export, as GetProcAddress answers it; it is
+// called only after a cast to the export's own type.
+using Procedure = void (*)();
 
 inline constexpr Hkey kLocalMachine = 0x80000002u;
 inline constexpr Hkey kCurrentUser = 0x80000001u;
@@ -43,6 +47,13 @@ inline constexpr Dword kShgfpTypeCurrent = 0;
 inline constexpr Dword kInfinite = 0xFFFFFFFFu;
 inline constexpr Dword kStartfUseShowWindow = 0x1;
 inline constexpr int kSwShowDefault = 10;
+
+// LoadLibraryExW: a full path's folder is searched for the library's own
+// imports; only the system folder is searched (Windows 8 and later, and
+// Vista and 7 with the search-path update).
+inline constexpr Dword kLoadWithAlteredSearchPath = 0x00000008;
+inline constexpr Dword kLoadLibrarySearchSystem32 = 0x00000800;
+inline constexpr Dword kProcessDepEnable = 0x00000001;
 
 // MAX_PATH, terminator included.
 inline constexpr std::size_t kMaxPath = 260;
@@ -108,7 +119,19 @@ Status RegSetValueExW(Hkey key, const char16_t* valueName, Dword reserved,
                       Dword type, const std::uint8_t* data, Dword dataBytes);
 Status RegCloseKey(Hkey key);
 
-// Shell folders and path helpers.
+// Libraries. SHLWAPI and SHELL32 are not imported: the shell operations
+// below find their functions with SystemProcedure (system_library.h).
+Module GetModuleHandleW(const char16_t* moduleName);
+Procedure GetProcAddress(Module module, const char* procedureName);
+Module LoadLibraryExW(const char16_t* fileName, Handle file, Dword flags);
+Dword GetSystemDirectoryW(char16_t* buffer, Dword size);
+// Call a procedure that GetProcAddress found, of the type
+// BOOL WINAPI (DWORD) or BOOL WINAPI (LPCWSTR).
+Bool CallProcedure(Procedure procedure, Dword argument);
+Bool CallProcedure(Procedure procedure, const char16_t* argument);
+
+// Shell folders and path helpers; each fails as it does on Windows, and
+// also when its library or function cannot be had.
 Status SHGetFolderPathW(Handle owner, int folder, Handle token, Dword flags,
                         char16_t* path);
 Bool PathAppendW(char16_t* path, const char16_t* more);

@@ -1,6 +1,9 @@
 // The platform operations for the shipped executable: each forwards to the
-// Windows API function of the same name.
+// Windows API function of the same name. The image imports only KERNEL32 and
+// ADVAPI32; the shell operations reach SHLWAPI and SHELL32 through
+// SystemProcedure, and their headers are read for the functions' types only.
 #include "platform/platform.h"
+#include "platform/system_library.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -26,6 +29,17 @@ const wchar_t* Wide(const char16_t* text) {
 HKEY Key(Hkey key) { return reinterpret_cast<HKEY>(key); }
 HANDLE Native(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 DWORD* Native(Dword* value) { return reinterpret_cast<DWORD*>(value); }
+
+static_assert(kLoadWithAlteredSearchPath == LOAD_WITH_ALTERED_SEARCH_PATH);
+static_assert(kLoadLibrarySearchSystem32 == 0x00000800);  // the update's
+static_assert(kProcessDepEnable == 0x00000001);           // PROCESS_DEP_ENABLE
+
+// The system library's export `name`, as a pointer of the type that the
+// Windows header gives `Function`; null when it cannot be had.
+template <typename Function>
+Function* Bind(SystemLibrary library, const char* name) {
+  return reinterpret_cast<Function*>(SystemProcedure(library, name));
+}
 
 }  // namespace
 
@@ -110,18 +124,53 @@ Status RegSetValueExW(Hkey key, const char16_t* valueName, Dword reserved,
 
 Status RegCloseKey(Hkey key) { return ::RegCloseKey(Key(key)); }
 
+Module GetModuleHandleW(const char16_t* moduleName) {
+  return reinterpret_cast<Module>(::GetModuleHandleW(Wide(moduleName)));
+}
+
+Procedure GetProcAddress(Module module, const char* procedureName) {
+  return reinterpret_cast<Procedure>(
+      ::GetProcAddress(reinterpret_cast<HMODULE>(module), procedureName));
+}
+
+Module LoadLibraryExW(const char16_t* fileName, Handle file, Dword flags) {
+  return reinterpret_cast<Module>(
+      ::LoadLibraryExW(Wide(fileName), Native(file), flags));
+}
+
+Dword GetSystemDirectoryW(char16_t* buffer, Dword size) {
+  return ::GetSystemDirectoryW(Wide(buffer), size);
+}
+
+Bool CallProcedure(Procedure procedure, Dword argument) {
+  return reinterpret_cast<BOOL(WINAPI*)(DWORD)>(procedure)(argument);
+}
+
+Bool CallProcedure(Procedure procedure, const char16_t* argument) {
+  return reinterpret_cast<BOOL(WINAPI*)(LPCWSTR)>(procedure)(Wide(argument));
+}
+
 Status SHGetFolderPathW(Handle owner, int folder, Handle token, Dword flags,
                         char16_t* path) {
-  return ::SHGetFolderPathW(reinterpret_cast<HWND>(owner), folder,
-                            Native(token), flags, Wide(path));
+  auto* const query = Bind<decltype(::SHGetFolderPathW)>(
+      SystemLibrary::kShell32, "SHGetFolderPathW");
+  if (query == nullptr) {
+    return E_FAIL;
+  }
+  return query(reinterpret_cast<HWND>(owner), folder, Native(token), flags,
+               Wide(path));
 }
 
 Bool PathAppendW(char16_t* path, const char16_t* more) {
-  return ::PathAppendW(Wide(path), Wide(more));
+  auto* const append =
+      Bind<decltype(::PathAppendW)>(SystemLibrary::kShlwapi, "PathAppendW");
+  return append != nullptr && append(Wide(path), Wide(more));
 }
 
 Bool PathRemoveFileSpecW(char16_t* path) {
-  return ::PathRemoveFileSpecW(Wide(path));
+  auto* const remove = Bind<decltype(::PathRemoveFileSpecW)>(
+      SystemLibrary::kShlwapi, "PathRemoveFileSpecW");
+  return remove != nullptr && remove(Wide(path));
 }
 
 int lstrlenW(const char16_t* text) { return ::lstrlenW(Wide(text)); }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,9 @@ struct BoundedCase {
   std::u16string copied;
   std::u16string appended;
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const BoundedCase& c, std::ostream* out) { *out << c.name; }
 
 class BoundedTest : public ::testing::TestWithParam<BoundedCase> {};
 
@@ -103,6 +107,9 @@ struct FormatCase {
   std::u16string value;
   std::u16string written;
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const FormatCase& c, std::ostream* out) { *out << c.name; }
 
 class FormatTest : public ::testing::TestWithParam<FormatCase> {};
 

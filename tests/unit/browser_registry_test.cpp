@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -36,6 +37,9 @@ struct StoredValue {
   platform::Status status;  // what ReadStringValue answers
   bool installed;           // what IsIE8Installed answers
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const StoredValue& c, std::ostream* out) { *out << c.name; }
 
 class StoredVersionTest : public MachineTest,
                           public ::testing::WithParamInterface<StoredValue> {};
@@ -82,8 +86,10 @@ INSTANTIATE_TEST_SUITE_P(
         StoredValue{"null_only_2_bytes", kSz, Bytes(u"", true), kOk, false},
         StoredValue{"no_terminator_28_bytes", kSz,
                     Bytes(u"8.0.6001.18702", false), kBad, false},
+        // 29 bytes whose last whole unit is a null: only the odd count
+        // refuses them.
         StoredValue{"odd_29_bytes", kSz,
-                    Concat(Bytes(u"8.0.6001.18702", false), {0}), kBad, false},
+                    Concat(Bytes(u"8.0.6001.1870", true), {0}), kBad, false},
         StoredValue{"63_units_128_bytes", kSz, Bytes(VersionOfLength(63), true),
                     kOk, true},
         StoredValue{"64_units_unterminated_128_bytes", kSz,
@@ -243,6 +249,7 @@ TEST_F(MachineTest, WelcomeReplacesAnOlderEntryAndKeepsOthers) {
   machine().SetString(platform::kCurrentUser, testing::kRunOnce, u"Other",
                       u"C:\\other.exe");
   EXPECT_EQ(RegisterWelcome(), Welcome::kWritten);
+  ASSERT_NE(Welcome(), nullptr);
   EXPECT_EQ(Welcome()->bytes.size(), 100u);
   EXPECT_NE(machine().FindValue(platform::kCurrentUser, testing::kRunOnce,
                                 u"Other"),
@@ -252,6 +259,7 @@ TEST_F(MachineTest, WelcomeReplacesAnOlderEntryAndKeepsOthers) {
 TEST_F(MachineTest, WelcomeFollowsTheProgramFilesFolder) {
   machine().programFiles = u"C:\\Program Files (x86)";
   EXPECT_EQ(RegisterWelcome(), Welcome::kWritten);
+  ASSERT_NE(Welcome(), nullptr);
   EXPECT_EQ(Narrow(StoredText(*Welcome())),
             std::string("\"C:\\Program Files (x86)\\Internet "
                         "Explorer\\iexplore.exe\"") +
@@ -263,6 +271,9 @@ struct WelcomeFailure {
   Op op;
   Welcome result;
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const WelcomeFailure& c, std::ostream* out) { *out << c.name; }
 
 class WelcomeFailureTest : public MachineTest,
                            public ::testing::WithParamInterface<WelcomeFailure> {
@@ -312,8 +323,34 @@ TEST_F(MachineTest, BrowserPathIsTheLongestThatFits) {
   HeapText path;
   ASSERT_EQ(GetIExplorePath(path), BrowserPath::kFound);
   EXPECT_EQ(std::u16string(path.Units()).size(), 259u);
-  EXPECT_EQ(RegisterWelcome(), Welcome::kWritten);
-  EXPECT_EQ(Welcome()->bytes.size(), (259u + 2 + 1) * 2);
+}
+
+// Windows runs a RunOnce command line of at most 260 characters: the quoted
+// path must fit, or nothing is written.
+TEST_F(MachineTest, WelcomeFitsTheRunOnceCommandLine) {
+  const std::u16string relative = u"\\Internet Explorer\\iexplore.exe";
+  struct {
+    std::size_t pathUnits;
+    bool written;
+  } const cases[] = {{257, true}, {258, true}, {259, false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.pathUnits);
+    machine().Reset();
+    machine().programFiles =
+        u"C:\\" + std::u16string(c.pathUnits - 3 - relative.size(), u'p');
+    EXPECT_EQ(RegisterWelcome(),
+              c.written ? Welcome::kWritten : Welcome::kNotWritten);
+    EXPECT_EQ(machine().LiveBlocks(), 0u);
+    EXPECT_EQ(machine().OpenKeys(), 0u);
+    const auto* value = Welcome();
+    ASSERT_EQ(value != nullptr, c.written);
+    if (value != nullptr) {
+      const std::u16string command = StoredText(*value);
+      EXPECT_EQ(command.size(), c.pathUnits + 2 + 1);  // quotes, terminator
+      EXPECT_EQ(command.front(), u'"');
+      EXPECT_EQ(command[c.pathUnits + 1], u'"');
+    }
+  }
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "platform/memory_platform.h"
@@ -14,6 +15,9 @@ struct TailCase {
   std::u16string commandLine;
   std::u16string tail;
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const TailCase& c, std::ostream* out) { *out << c.name; }
 
 class CommandLineTailTest : public ::testing::TestWithParam<TailCase> {};
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "tests/unit/machine.h"
@@ -25,6 +26,9 @@ struct CommandLineCase {
   std::u16string arguments;
   std::u16string commandLine;
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const CommandLineCase& c, std::ostream* out) { *out << c.name; }
 
 class CommandLineTest : public MachineTest,
                         public ::testing::WithParamInterface<CommandLineCase> {
@@ -173,6 +177,9 @@ struct PathFailure {
   std::u16string modulePath;
   Op failing;  // Op::ExitProcess: nothing fails
 };
+
+// GoogleTest prints a case by its name, never as a dump of its bytes.
+void PrintTo(const PathFailure& c, std::ostream* out) { *out << c.name; }
 
 class SetupPathTest : public MachineTest,
                       public ::testing::WithParamInterface<PathFailure> {};

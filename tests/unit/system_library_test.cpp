@@ -1,0 +1,186 @@
+#include "platform/system_library.h"
+
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "assistant/startup.h"
+#include "tests/unit/machine.h"
+
+namespace assistant {
+namespace {
+
+using platform::memory::Load;
+using platform::memory::Narrow;
+using testing::MachineTest;
+using testing::Op;
+
+constexpr platform::Dword kSearchSystem32 = platform::kLoadLibrarySearchSystem32;
+constexpr platform::Dword kAltered = platform::kLoadWithAlteredSearchPath;
+
+// The kernel32 of each system the assistant meets, and what a whole run
+// loads there and sets for the process.
+struct SystemCase {
+  const char* name;
+  bool hasDepPolicy;
+  bool hasDllDirectory;
+  bool hasSearchPathUpdate;
+  std::vector<std::string> loads;  // "file name|flags", in order
+  std::optional<platform::Dword> depPolicy;
+  std::optional<platform::Dword> defaultDllDirectories;
+  std::optional<std::u16string> dllDirectory;
+};
+
+void PrintTo(const SystemCase& c, std::ostream* out) { *out << c.name; }
+
+std::string Describe(const Load& load) {
+  return Narrow(load.fileName) + "|" + std::to_string(load.flags);
+}
+
+std::string ByName(const char* file) {
+  return std::string(file) + "|" + std::to_string(kSearchSystem32);
+}
+std::string ByPath(const char* file) {
+  return std::string("C:\\WINDOWS\\system32\\") + file + "|" +
+         std::to_string(kAltered);
+}
+
+class SystemTest : public MachineTest,
+                   public ::testing::WithParamInterface<SystemCase> {
+ protected:
+  void SetUpSystem() {
+    const SystemCase& c = GetParam();
+    machine().hasDepPolicy = c.hasDepPolicy;
+    machine().hasDllDirectory = c.hasDllDirectory;
+    machine().hasSearchPathUpdate = c.hasSearchPathUpdate;
+  }
+  // IE7 present; the setup installs IE8; the welcome is written.
+  void RunFull() {
+    SetVersion(u"7.0.5730.13");
+    ProvideSetup(u"8.0.6001.18702");
+    machine().commandLine = u"C:\\Setup\\a.exe /quiet";
+    StartUp();
+  }
+};
+
+TEST_P(SystemTest, FullRunLoadsTheShellLibrariesFromTheSystemFolder) {
+  const SystemCase& c = GetParam();
+  SetUpSystem();
+  RunFull();
+  EXPECT_EQ(machine().exitCode, 0u);
+  ASSERT_NE(Welcome(), nullptr);
+
+  std::vector<std::string> loads;
+  for (const Load& load : machine().loads) {
+    loads.push_back(Describe(load));
+  }
+  EXPECT_EQ(loads, c.loads);
+  EXPECT_EQ(machine().depPolicy, c.depPolicy);
+  EXPECT_EQ(machine().defaultDllDirectories, c.defaultDllDirectories);
+  EXPECT_EQ(machine().dllDirectory, c.dllDirectory);
+}
+
+TEST_P(SystemTest, SearchIsNarrowedBeforeAnythingElse) {
+  SetUpSystem();
+  RunFull();
+  // The process settings are made before the command line is read, and
+  // every library is loaded after that.
+  std::size_t commandLine = 0;
+  std::size_t lastSetting = 0;
+  std::size_t firstLoad = 0;
+  for (std::size_t i = 0; i < machine().calls.size(); ++i) {
+    const Op op = machine().calls[i].op;
+    if (op == Op::GetCommandLineW && commandLine == 0) {
+      commandLine = i + 1;
+    }
+    if (op == Op::SetProcessDEPPolicy || op == Op::SetDefaultDllDirectories ||
+        op == Op::SetDllDirectoryW) {
+      lastSetting = i + 1;
+    }
+    if (op == Op::LoadLibraryExW && firstLoad == 0) {
+      firstLoad = i + 1;
+    }
+  }
+  ASSERT_NE(commandLine, 0u);
+  ASSERT_NE(firstLoad, 0u);
+  EXPECT_LT(lastSetting, commandLine);
+  EXPECT_LT(commandLine, firstLoad);
+}
+
+TEST_P(SystemTest, InstalledAtTheStartLoadsNothing) {
+  SetUpSystem();
+  SetVersion(u"8.0.6001.18702");
+  ProvideSetup(u"8.0.6001.18702");
+  machine().commandLine = u"C:\\Setup\\a.exe /quiet";
+  StartUp();
+  EXPECT_EQ(machine().exitCode, 0xFFFFFFFFu);
+  EXPECT_EQ(machine().CountCalls(Op::LoadLibraryExW), 0);
+  EXPECT_TRUE(machine().loads.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Systems, SystemTest,
+    ::testing::Values(
+        // Windows 8 and later, and Vista or 7 with the search-path update.
+        SystemCase{"with_search_path_update", true, true, true,
+                   {ByName("shlwapi.dll"), ByName("shlwapi.dll"),
+                    ByName("shell32.dll"), ByName("shlwapi.dll")},
+                   platform::kProcessDepEnable, kSearchSystem32, std::nullopt},
+        // Vista SP1 or 7 without the update, XP SP3.
+        SystemCase{"without_search_path_update", true, true, false,
+                   {ByPath("shlwapi.dll"), ByPath("shlwapi.dll"),
+                    ByPath("shell32.dll"), ByPath("shlwapi.dll")},
+                   platform::kProcessDepEnable, std::nullopt, u""},
+        // XP SP1 and SP2: no DEP policy to set.
+        SystemCase{"without_dep_policy", false, true, false,
+                   {ByPath("shlwapi.dll"), ByPath("shlwapi.dll"),
+                    ByPath("shell32.dll"), ByPath("shlwapi.dll")},
+                   std::nullopt, std::nullopt, u""},
+        // XP without a service pack: nothing to narrow but the full paths.
+        SystemCase{"without_any", false, false, false,
+                   {ByPath("shlwapi.dll"), ByPath("shlwapi.dll"),
+                    ByPath("shell32.dll"), ByPath("shlwapi.dll")},
+                   std::nullopt, std::nullopt, std::nullopt}),
+    [](const ::testing::TestParamInfo<SystemCase>& info) {
+      return std::string(info.param.name);
+    });
+
+// The full path of a library in the system folder, joined without the path
+// helpers, which live in SHLWAPI.
+TEST_F(MachineTest, FullPathIsJoinedWithOneBackslashOrNotAtAll) {
+  const std::u16string longest = u"C:\\" + std::u16string(244, u's');
+  struct {
+    std::u16string systemDirectory;
+    std::u16string loaded;  // empty: nothing may be loaded
+  } const cases[] = {
+      {u"C:\\WINDOWS\\system32", u"C:\\WINDOWS\\system32\\shell32.dll"},
+      {u"C:\\", u"C:\\shell32.dll"},
+      // "\shell32.dll" (12 units) fits behind 247 units, not behind 248.
+      {longest, longest + u"\\shell32.dll"},
+      {longest + u"s", u""},
+      // A longer system folder is answered with the size it needs.
+      {u"C:\\" + std::u16string(300, u's'), u""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.systemDirectory.size());
+    machine().Reset();
+    machine().hasSearchPathUpdate = false;
+    machine().systemDirectory = c.systemDirectory;
+    const platform::Module module =
+        platform::LoadSystemLibrary(platform::SystemLibrary::kShell32);
+    EXPECT_EQ(module != 0, !c.loaded.empty());
+    if (c.loaded.empty()) {
+      EXPECT_TRUE(machine().loads.empty());
+      continue;
+    }
+    ASSERT_EQ(machine().loads.size(), 1u);
+    EXPECT_EQ(Narrow(machine().loads[0].fileName), Narrow(c.loaded));
+    EXPECT_EQ(machine().loads[0].flags, kAltered);
+  }
+}
+
+}  // namespace
+}  // namespace assistant
