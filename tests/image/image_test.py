@@ -38,8 +38,10 @@ MANIFEST = (b'<assembly xmlns="urn:schemas-microsoft-com:asm.v1" '
 STRING_KEYS = ["CompanyName", "FileDescription", "FileVersion",
                "InternalName", "LegalCopyright", "OriginalFilename",
                "ProductName", "ProductVersion"]
-SYSTEM_DLLS = {"kernel32.dll", "advapi32.dll", "shell32.dll", "shlwapi.dll",
-               "user32.dll"}
+# Both are known system libraries, which Windows never looks for in the
+# program's folder; SHLWAPI and SHELL32 are loaded at run time from the
+# system folder.
+STATIC_IMPORTS = {"kernel32.dll", "advapi32.dll"}
 RT_VERSION = 16
 RT_MANIFEST = 24
 LANG_ZH_CN = 2052
@@ -49,6 +51,14 @@ DIR_EXPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_EXPORT"]
 DIR_SECURITY = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]
 DIR_BOUND_IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BOUND_IMPORT"]
 DIR_DELAY_IMPORT = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT"]
+DIR_BASERELOC = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]
+DIR_LOAD_CONFIG = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_LOAD_CONFIG"]
+DLLCHARACTERISTICS = {
+    "DYNAMIC_BASE": 0x0040,
+    "NX_COMPAT": 0x0100,
+    "NO_SEH": 0x0400,
+    "TERMINAL_SERVER_AWARE": 0x8000,
+}
 
 
 def windows_build():
@@ -218,13 +228,30 @@ class ImageSettings(ImageTestCase):
     def test_pe_parses_without_warnings(self):
         self.assertEqual(self.pe.get_warnings(), [])
 
+    def test_dll_characteristics(self):
+        flags = self.pe.OPTIONAL_HEADER.DllCharacteristics
+        for name, bit in DLLCHARACTERISTICS.items():
+            with self.subTest(name):
+                self.assertEqual(flags & bit, bit)
+        self.assertEqual(flags & ~sum(DLLCHARACTERISTICS.values()), 0,
+                         "flags beyond these: 0x%04X" % flags)
+
+    def test_relocations_for_a_moved_base(self):
+        directory = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[DIR_BASERELOC]
+        self.assertNotEqual(directory.Size, 0)
+        self.assertEqual(self.pe.FILE_HEADER.Characteristics & 0x0001, 0,
+                         "relocations stripped")
+
+    def test_no_load_configuration(self):
+        directory = self.pe.OPTIONAL_HEADER.DATA_DIRECTORY[DIR_LOAD_CONFIG]
+        self.assertEqual((directory.VirtualAddress, directory.Size), (0, 0))
+
 
 class Imports(ImageTestCase):
-    def test_only_system_libraries(self):
+    def test_only_known_system_libraries(self):
         imports = getattr(self.pe, "DIRECTORY_ENTRY_IMPORT", [])
         dlls = {entry.dll.decode("ascii").lower() for entry in imports}
-        self.assertTrue(dlls, "the image imports nothing")
-        self.assertLessEqual(dlls, SYSTEM_DLLS)
+        self.assertEqual(dlls, STATIC_IMPORTS)
         for entry in imports:
             with self.subTest(entry.dll.decode("ascii")):
                 self.assertTrue(entry.imports, "library with no imported function")
