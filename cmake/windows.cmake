@@ -21,8 +21,9 @@ set(ASSISTANT_LINK_OPTIONS
   -Wl,--no-insert-timestamp
   -Wl,--gc-sections
   -Wl,--dynamicbase -Wl,--nxcompat
-  # No structured exception handler is installed anywhere in the image, and
-  # it takes no compatibility measures under Remote Desktop Services.
+  # No structured exception handler is installed anywhere in the image; and
+  # Windows applies no Remote Desktop compatibility to it (no redirection of
+  # INI files, registry or the Windows folder).
   -Wl,--no-seh -Wl,--tsaware
   # Four sections instead of six: see the script.
   "-Wl,-T,${CMAKE_SOURCE_DIR}/cmake/assistant.ld"

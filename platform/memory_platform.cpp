@@ -613,7 +613,13 @@ Bool ModelSetDllDirectoryW(const char16_t* directory) {
   if (m.ShouldFail(memory::Op::SetDllDirectoryW)) {
     return 0;
   }
-  m.dllDirectory = Text(directory);
+  // The empty text takes the current directory out of the search; null
+  // puts the default search back.
+  if (directory == nullptr) {
+    m.dllDirectory.reset();
+  } else {
+    m.dllDirectory = Text(directory);
+  }
   return 1;
 }
 
@@ -698,6 +704,11 @@ Module LoadLibraryExW(const char16_t* fileName, Handle file, Dword flags) {
   // Without the update the loader refuses the search flags, which it does
   // not know (ERROR_INVALID_PARAMETER).
   if ((flags & kLoadLibrarySearchSystem32) != 0 && !m.hasSearchPathUpdate) {
+    return 0;
+  }
+  // Windows refuses the altered search together with a search flag.
+  if ((flags & kLoadLibrarySearchSystem32) != 0 &&
+      (flags & kLoadWithAlteredSearchPath) != 0) {
     return 0;
   }
   const std::u16string name = BaseName(Text(fileName));

@@ -124,7 +124,8 @@ class Machine {
   // a loaded library lacks.
   std::set<std::u16string> missingLibraries;
   std::set<std::string> missingProcedures;
-  // Every library loaded, in order; and what the process set.
+  // Every library loaded, in order (each attempt is also in `calls`); and
+  // what the process set.
   std::vector<Load> loads;
   std::optional<Dword> depPolicy;
   std::optional<Dword> defaultDllDirectories;

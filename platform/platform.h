@@ -53,6 +53,7 @@ inline constexpr int kSwShowDefault = 10;
 // Vista and 7 with the search-path update).
 inline constexpr Dword kLoadWithAlteredSearchPath = 0x00000008;
 inline constexpr Dword kLoadLibrarySearchSystem32 = 0x00000800;
+// SetProcessDEPPolicy: DEP on for the process, for good.
 inline constexpr Dword kProcessDepEnable = 0x00000001;
 
 // MAX_PATH, terminator included.

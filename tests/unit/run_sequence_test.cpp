@@ -484,10 +484,15 @@ class SweepTest : public RunTest,
                     true));
     }
 
-    // Whatever failed, no library came from anywhere but the system folder.
-    for (const auto& load : machine().loads) {
-      EXPECT_TRUE(LoadsFromTheSystemFolder(load, machine().systemDirectory))
-          << Narrow(load.fileName) << " with flags " << load.flags;
+    // Whatever failed, no load was asked for anywhere but the system
+    // folder, not even one that failed here and that a planted copy would
+    // have answered.
+    for (const auto& call : machine().calls) {
+      if (call.op == Op::LoadLibraryExW) {
+        EXPECT_TRUE(LoadsFromTheSystemFolder({call.text, call.access},
+                                             machine().systemDirectory))
+            << Narrow(call.text) << " with flags " << call.access;
+      }
     }
 
     // Nothing left open or allocated.

@@ -5,6 +5,7 @@
 #include <optional>
 #include <ostream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "assistant/startup.h"
@@ -83,31 +84,32 @@ TEST_P(SystemTest, FullRunLoadsTheShellLibrariesFromTheSystemFolder) {
   EXPECT_EQ(machine().dllDirectory, c.dllDirectory);
 }
 
-TEST_P(SystemTest, SearchIsNarrowedBeforeAnythingElse) {
+TEST_P(SystemTest, SettingsComeFirstAndBeforeAnyLoad) {
+  const SystemCase& c = GetParam();
   SetUpSystem();
   RunFull();
-  // The process settings are made before the command line is read, and
-  // every library is loaded after that.
-  std::size_t commandLine = 0;
+  // Only kernel32 lookups and the settings come before the last setting,
+  // and every library is loaded after it.
+  const bool anySetting =
+      c.depPolicy || c.defaultDllDirectories || c.dllDirectory;
   std::size_t lastSetting = 0;
-  std::size_t firstLoad = 0;
   for (std::size_t i = 0; i < machine().calls.size(); ++i) {
     const Op op = machine().calls[i].op;
-    if (op == Op::GetCommandLineW && commandLine == 0) {
-      commandLine = i + 1;
-    }
     if (op == Op::SetProcessDEPPolicy || op == Op::SetDefaultDllDirectories ||
         op == Op::SetDllDirectoryW) {
       lastSetting = i + 1;
     }
-    if (op == Op::LoadLibraryExW && firstLoad == 0) {
-      firstLoad = i + 1;
-    }
   }
-  ASSERT_NE(commandLine, 0u);
-  ASSERT_NE(firstLoad, 0u);
-  EXPECT_LT(lastSetting, commandLine);
-  EXPECT_LT(commandLine, firstLoad);
+  ASSERT_EQ(lastSetting != 0, anySetting);
+  for (std::size_t i = 0; i < lastSetting; ++i) {
+    const Op op = machine().calls[i].op;
+    EXPECT_TRUE(op == Op::GetModuleHandleW || op == Op::GetProcAddress ||
+                op == Op::SetProcessDEPPolicy ||
+                op == Op::SetDefaultDllDirectories ||
+                op == Op::SetDllDirectoryW)
+        << platform::memory::OpName(op) << " before the settings";
+  }
+  ASSERT_FALSE(machine().loads.empty());
 }
 
 TEST_P(SystemTest, InstalledAtTheStartLoadsNothing) {
@@ -146,6 +148,60 @@ INSTANTIATE_TEST_SUITE_P(
                    std::nullopt, std::nullopt, std::nullopt}),
     [](const ::testing::TestParamInfo<SystemCase>& info) {
       return std::string(info.param.name);
+    });
+
+// A library or an export that the system does not have: the step that
+// needs it fails, and the run ends as it would have there anyway.
+struct MissingCase {
+  const char* name;
+  const char16_t* library;     // nullptr: the library is there
+  const char* procedure;       // nullptr: every export is there
+  bool started;
+  bool welcome;
+};
+
+void PrintTo(const MissingCase& c, std::ostream* out) { *out << c.name; }
+
+class MissingTest : public MachineTest,
+                    public ::testing::WithParamInterface<
+                        std::tuple<MissingCase, bool>> {};
+
+TEST_P(MissingTest, GivesTheOutcomeOfTheStepThatNeedsIt) {
+  const MissingCase& c = std::get<0>(GetParam());
+  machine().hasSearchPathUpdate = std::get<1>(GetParam());
+  if (c.library != nullptr) {
+    machine().missingLibraries.insert(c.library);
+  }
+  if (c.procedure != nullptr) {
+    machine().missingProcedures.insert(c.procedure);
+  }
+  SetVersion(u"7.0.5730.13");
+  ProvideSetup(u"8.0.6001.18702");
+  machine().commandLine = u"C:\\Setup\\a.exe /quiet";
+  StartUp();
+  EXPECT_EQ(machine().exitCode, 0u);
+  EXPECT_EQ(machine().launches.size(), c.started ? 1u : 0u);
+  EXPECT_EQ(Welcome() != nullptr, c.welcome);
+  EXPECT_EQ(machine().LiveBlocks(), 0u);
+  EXPECT_EQ(machine().OpenKeys(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Missing, MissingTest,
+    ::testing::Combine(
+        ::testing::Values(
+            MissingCase{"nothing", nullptr, nullptr, true, true},
+            MissingCase{"shlwapi", u"shlwapi.dll", nullptr, false, false},
+            MissingCase{"shell32", u"shell32.dll", nullptr, true, false},
+            MissingCase{"PathRemoveFileSpecW", nullptr, "PathRemoveFileSpecW",
+                        false, false},
+            MissingCase{"PathAppendW", nullptr, "PathAppendW", false, false},
+            MissingCase{"SHGetFolderPathW", nullptr, "SHGetFolderPathW", true,
+                        false}),
+        ::testing::Bool()),
+    [](const ::testing::TestParamInfo<std::tuple<MissingCase, bool>>& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) ? "_with_update" : "_without_update");
     });
 
 // The full path of a library in the system folder, joined without the path
