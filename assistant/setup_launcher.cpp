@@ -79,6 +79,11 @@ Launch LaunchSetup(const ArgumentString& arguments) {
   BuildSetupCommandLine(setupPath, arguments, commandLine.Units(), units);
 
   startup.cb = platform::kStartupInfoSize;
+  // The setup program gets no standard handles: said outright, because
+  // without this flag a system may hand it copies of the assistant's own
+  // (Wine does, for a pipe of the caller's), and a child the setup program
+  // leaves behind would then keep the caller's pipe open after the run.
+  startup.flags = platform::kStartfUseStdHandles;
   if (!platform::CreateProcessW(setupPath, commandLine.Units(), nullptr,
                                 nullptr, 0, 0, nullptr, nullptr, &startup,
                                 &process)) {

@@ -46,6 +46,7 @@ inline constexpr int kCsidlProgramFiles = 0x26;
 inline constexpr Dword kShgfpTypeCurrent = 0;
 inline constexpr Dword kInfinite = 0xFFFFFFFFu;
 inline constexpr Dword kStartfUseShowWindow = 0x1;
+inline constexpr Dword kStartfUseStdHandles = 0x100;
 inline constexpr int kSwShowDefault = 10;
 
 // LoadLibraryExW: a full path's folder is searched for the library's own

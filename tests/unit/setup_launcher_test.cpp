@@ -118,9 +118,14 @@ TEST_F(MachineTest, LaunchStartsTheSetupBesideTheAssistantAndWaits) {
   EXPECT_FALSE(launch.environmentGiven);
   EXPECT_FALSE(launch.currentDirectoryGiven);
   EXPECT_EQ(launch.startupInfo.cb, 68u);
-  EXPECT_EQ(launch.startupInfo.flags, 0u);
+  // No standard handles, said outright; nothing else asked for.
+  EXPECT_EQ(launch.startupInfo.flags, platform::kStartfUseStdHandles);
+  EXPECT_EQ(launch.startupInfo.stdInput, 0u);
+  EXPECT_EQ(launch.startupInfo.stdOutput, 0u);
+  EXPECT_EQ(launch.startupInfo.stdError, 0u);
   EXPECT_EQ(launch.startupInfo.desktop, nullptr);
   EXPECT_EQ(launch.startupInfo.title, nullptr);
+  EXPECT_EQ(launch.startupInfo.showWindow, 0u);
 
   EXPECT_EQ(machine().CountCalls(Op::WaitForSingleObject), 1);
   for (const auto& call : machine().calls) {
