@@ -12,13 +12,24 @@
  *   env NAME VALUE                       set a variable the run inherits
  *   run CWD HEX                          start the UTF-16 command line HEX
  *                                        in folder CWD ("-": the driver's)
+ *   runpipe LABEL HOW CWD HEX SECONDS    the same, with handle inheritance
+ *                                        on and the write end of an
+ *                                        inheritable pipe passed on: HOW is
+ *                                        "output" (as its standard output
+ *                                        and error) or "handle" (only in
+ *                                        its handle table); once it has
+ *                                        ended, wait up to SECONDS for the
+ *                                        pipe to reach its end
  *   exists PATH                          report whether a file exists
  *   signal NAME                          set the named event
  *   waitfile PATH SECONDS                wait for a file to appear
  *   get VIEW ROOT SUBKEY NAME            report a value
  * VIEW is 32 or 64, ROOT is HKLM or HKCU. OUTFILE receives UTF-8 lines:
  *   exit CODE | exists PATH 0|1 | waitfile PATH 0|1 |
- *   get NAME TYPE HEX | get NAME missing
+ *   get NAME TYPE HEX | get NAME missing |
+ *   pipe LABEL eof|open|error ERROR
+ * A pipe is at its end when ReadFile fails with ERROR_BROKEN_PIPE: no
+ * process holds its write end any more. "open": still not within the time.
  */
 #include <windows.h>
 #include <stdio.h>
@@ -71,6 +82,84 @@ static void put_utf8(const wchar_t *text) {
   fputs(n > 0 ? buffer : "?", out);
 }
 
+/* Starts the UTF-16 command line HEX in folder CWD ("-": the driver's).
+ * With a STARTUPINFOW, handle inheritance is on. */
+static HANDLE start(const wchar_t *cwd, const wchar_t *hex,
+                    STARTUPINFOW *with) {
+  static wchar_t line[40000];
+  size_t n = unhex(hex, (BYTE *)line, sizeof line - 2);
+  STARTUPINFOW si;
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi;
+  line[n / 2] = 0;
+  if (!CreateProcessW(NULL, line, NULL, NULL, with != NULL, 0, NULL,
+                      wcscmp(cwd, L"-") ? cwd : NULL, with ? with : &si, &pi))
+    fail("start", line);
+  CloseHandle(pi.hThread);
+  return pi.hProcess;
+}
+
+/* Waits for the process to end and reports its exit code. */
+static void finish(HANDLE process) {
+  DWORD code = 0;
+  WaitForSingleObject(process, INFINITE);
+  GetExitCodeProcess(process, &code);
+  CloseHandle(process);
+  fprintf(out, "exit\t%lu\n", code);
+}
+
+/* Reads the pipe to its end; the thread's exit code is ReadFile's error. */
+static DWORD WINAPI drain(LPVOID pipe) {
+  BYTE buffer[512];
+  DWORD got;
+  while (ReadFile((HANDLE)pipe, buffer, sizeof buffer, &got, NULL)) {
+  }
+  return GetLastError();
+}
+
+static void run_with_pipe(const wchar_t *label, const wchar_t *how,
+                          const wchar_t *cwd, const wchar_t *hex,
+                          DWORD seconds) {
+  SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
+  HANDLE read_end, write_end, reader, process;
+  DWORD error = 0;
+  STARTUPINFOW si;
+  if (!CreatePipe(&read_end, &write_end, &sa, 0)) fail("create pipe", label);
+  /* Only the write end is for the child. */
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  ZeroMemory(&si, sizeof si);
+  si.cb = sizeof si;
+  if (!wcscmp(how, L"output")) {
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = write_end;
+    si.hStdError = write_end;
+  } else if (wcscmp(how, L"handle")) {
+    fail("unknown way to pass a pipe", how);
+  }
+  process = start(cwd, hex, &si);
+  /* As a caller that reads the output does: the child's copy is the only
+   * one left, so the end comes when it and whatever it passed it to end. */
+  CloseHandle(write_end);
+  finish(process);
+  reader = CreateThread(NULL, 0, drain, read_end, 0, NULL);
+  if (!reader) fail("start reader", label);
+  fputs("pipe\t", out);
+  put_utf8(label);
+  if (WaitForSingleObject(reader, seconds * 1000) != WAIT_OBJECT_0) {
+    /* The reader stays blocked until the last writer ends. */
+    fputs("\topen\n", out);
+    return;
+  }
+  GetExitCodeThread(reader, &error);
+  CloseHandle(reader);
+  CloseHandle(read_end);
+  if (error == ERROR_BROKEN_PIPE)
+    fputs("\teof\n", out);
+  else
+    fprintf(out, "\terror\t%lu\n", error);
+}
+
 static void step(wchar_t **f, int count) {
   static BYTE data[200000];
   const wchar_t *op = f[0];
@@ -109,22 +198,9 @@ static void step(wchar_t **f, int count) {
   } else if (!wcscmp(op, L"env") && count == 3) {
     SetEnvironmentVariableW(f[1], f[2]);
   } else if (!wcscmp(op, L"run") && count == 3) {
-    static wchar_t line[40000];
-    size_t n = unhex(f[2], (BYTE *)line, sizeof line - 2);
-    STARTUPINFOW si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi;
-    DWORD code = 0;
-    line[n / 2] = 0;
-    if (!CreateProcessW(NULL, line, NULL, NULL, FALSE, 0, NULL,
-                        wcscmp(f[1], L"-") ? f[1] : NULL, &si, &pi))
-      fail("start", line);
-    WaitForSingleObject(pi.hProcess, INFINITE);
-    GetExitCodeProcess(pi.hProcess, &code);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    fprintf(out, "exit\t%lu\n", code);
+    finish(start(f[1], f[2], NULL));
+  } else if (!wcscmp(op, L"runpipe") && count == 6) {
+    run_with_pipe(f[1], f[2], f[3], f[4], (DWORD)_wtoi(f[5]));
   } else if (!wcscmp(op, L"exists") && count == 2) {
     fputs("exists\t", out);
     put_utf8(f[1]);
