@@ -9,14 +9,23 @@
  * PLANFILE is UTF-8, one item a line, fields separated by tabs:
  *   env NAME VALUE              set a variable every run inherits
  *   rounds WARMUP COUNT         rounds to discard, then rounds to keep
+ *   pause MILLISECONDS          time to wait before every run (default 0)
  *   scenario NAME VERSION|-     before each of its runs, "Version" is
  *                               deleted and, unless "-", set to VERSION
- *   program NAME PATH ARGUMENTS started as "PATH" ARGUMENTS (ARGUMENTS may
- *                               be empty)
- * Each round runs every scenario in turn, and within a scenario every
- * program once, in an order that moves on by one program each round, so
- * that the assistant and the floors alternate. Before every run, IE_Welcome
- * is deleted too. Registry values are those of the 32-bit view: HKLM
+ *   program NAME SCENARIOS PATH ARGUMENTS
+ *                               started as "PATH" ARGUMENTS (ARGUMENTS may
+ *                               be empty) in the scenarios named, SCENARIOS
+ *                               being their names separated by commas, or
+ *                               "*" for all
+ * Each round runs every scenario in turn, and within a scenario each of its
+ * programs once. The orders form a balanced Latin square over the rounds
+ * (a Williams design): over every M rounds, M the scenario's number of
+ * programs (2M when M is odd), each program runs in each place equally
+ * often and follows each other program equally often, so that what a run
+ * leaves behind weighs on every program alike. Before every run, IE_Welcome
+ * is deleted too, and the driver waits the pause, untimed: a process that
+ * has ended may still be leaving the system, and the next run would pay for
+ * that. Registry values are those of the 32-bit view: HKLM
  * "SOFTWARE\Microsoft\Internet Explorer" "Version" and HKCU
  * "Software\Microsoft\Windows\CurrentVersion\RunOnce" "IE_Welcome".
  *
@@ -46,6 +55,7 @@ struct scenario {
 
 struct program {
   wchar_t *name;
+  wchar_t *scenarios; /* "*", or names separated by commas */
   wchar_t *path;
   wchar_t *arguments;
 };
@@ -53,7 +63,10 @@ struct program {
 static FILE *out;
 static struct scenario scenarios[MAX_ITEMS];
 static struct program programs[MAX_ITEMS];
-static int scenario_count, program_count, warmup = 1, count = 20;
+static int scenario_count, program_count, warmup = 1, count = 20, pause;
+/* The programs of each scenario, in plan order. */
+static struct program *members[MAX_ITEMS][MAX_ITEMS];
+static int member_count[MAX_ITEMS];
 
 static void fail(const char *what, const wchar_t *detail) {
   fprintf(stderr, "timer: %s: %ls (error %lu)\n", what, detail ? detail : L"",
@@ -125,6 +138,7 @@ static void run(int round, const struct scenario *s, const struct program *p) {
   si.cb = sizeof si;
   ZeroMemory(&pi, sizeof pi);
 
+  if (pause > 0) Sleep((DWORD)pause);
   QueryPerformanceCounter(&start);
   started = CreateProcessW(p->path, line, NULL, NULL, FALSE, 0, NULL, NULL,
                            &si, &pi);
@@ -150,22 +164,49 @@ static void run(int round, const struct scenario *s, const struct program *p) {
   fputs("\n", out);
 }
 
+/* The place-th program of round `round` in a balanced Latin square of m
+ * programs: the first order is 0, 1, m-1, 2, m-2, ...; round r adds r to
+ * each (mod m); for odd m, rounds m to 2m-1 run the first m backwards. */
+static int williams(int m, int round, int place) {
+  int row = round % (m % 2 ? 2 * m : m);
+  int reversed = row >= m;
+  int i = reversed ? m - 1 - place : place;
+  int first = i % 2 ? (i + 1) / 2 : (m - i / 2) % m;
+  return (first + row % m) % m;
+}
+
+/* Whether the program runs in the scenario. */
+static int runs_in(const struct program *p, const struct scenario *s) {
+  size_t length = wcslen(s->name);
+  if (!wcscmp(p->scenarios, L"*")) return 1;
+  for (const wchar_t *at = p->scenarios; *at;) {
+    const wchar_t *end = wcschr(at, L',');
+    size_t n = end ? (size_t)(end - at) : wcslen(at);
+    if (n == length && !wcsncmp(at, s->name, n)) return 1;
+    at += n + (end ? 1 : 0);
+  }
+  return 0;
+}
+
 static void item(wchar_t **f, int n) {
   if (!wcscmp(f[0], L"env") && n == 3) {
     if (!SetEnvironmentVariableW(f[1], f[2])) fail("set variable", f[1]);
   } else if (!wcscmp(f[0], L"rounds") && n == 3) {
     warmup = _wtoi(f[1]);
     count = _wtoi(f[2]);
+  } else if (!wcscmp(f[0], L"pause") && n == 2) {
+    pause = _wtoi(f[1]);
   } else if (!wcscmp(f[0], L"scenario") && n == 3) {
     if (scenario_count == MAX_ITEMS) fail("too many scenarios", f[1]);
     scenarios[scenario_count].name = f[1];
     scenarios[scenario_count].version = wcscmp(f[2], L"-") ? f[2] : NULL;
     ++scenario_count;
-  } else if (!wcscmp(f[0], L"program") && (n == 3 || n == 4)) {
+  } else if (!wcscmp(f[0], L"program") && (n == 4 || n == 5)) {
     if (program_count == MAX_ITEMS) fail("too many programs", f[1]);
     programs[program_count].name = f[1];
-    programs[program_count].path = f[2];
-    programs[program_count].arguments = n == 4 ? f[3] : L"";
+    programs[program_count].scenarios = f[2];
+    programs[program_count].path = f[3];
+    programs[program_count].arguments = n == 5 ? f[4] : L"";
     ++program_count;
   } else {
     fail("unknown plan item", f[0]);
@@ -215,10 +256,19 @@ int wmain(int argc, wchar_t **argv) {
   QueryPerformanceFrequency(&frequency);
   fprintf(out, "frequency\t%lld\n", (long long)frequency.QuadPart);
 
+  for (int s = 0; s < scenario_count; ++s) {
+    for (int i = 0; i < program_count; ++i) {
+      if (runs_in(&programs[i], &scenarios[s]))
+        members[s][member_count[s]++] = &programs[i];
+    }
+    if (!member_count[s]) fail("scenario without programs", scenarios[s].name);
+  }
+
   for (int round = 0; round < warmup + count; ++round) {
     for (int s = 0; s < scenario_count; ++s) {
-      for (int i = 0; i < program_count; ++i) {
-        run(round, &scenarios[s], &programs[(round + i) % program_count]);
+      for (int i = 0; i < member_count[s]; ++i) {
+        run(round, &scenarios[s],
+            members[s][williams(member_count[s], round, i)]);
       }
     }
     fflush(out);

@@ -33,4 +33,5 @@ set(ASSISTANT_WINDOWS_BUILD "" CACHE PATH "Folder of the Windows build whose exe
 if(ASSISTANT_WINDOWS_BUILD)
   add_subdirectory(tests/wine)
   add_subdirectory(tests/image)
+  add_subdirectory(tests/scripts)
 endif()
