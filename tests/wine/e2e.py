@@ -128,6 +128,12 @@ CASES = [
               "STANDIN_EVENT": "assistant-e2e-release-child"}),
     Case("setup_runs_a_while", env={"STANDIN_DELAY_MS": "4000"}),
     Case("setup_exit_code_ignored", env={"STANDIN_EXIT": "1603"}),
+    # The installer's "restart needed" is not passed on either.
+    Case("setup_restart_code_ignored", env={"STANDIN_EXIT": "3010"}),
+    # A newer browser (IE11 here, as a new prefix has it) does not count as
+    # IE8: the installer runs, refuses, and the run ends with 0.
+    Case("newer_browser", version_before="9.11.9600.18376", installs=False,
+         welcome=False, env={"STANDIN_EXIT": "1"}),
     Case("no_room_for_setup_name", folder=LONG_FOLDER, assistant="a.exe",
          started=False, welcome=False),
 ] + [
