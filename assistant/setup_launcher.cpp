@@ -83,6 +83,8 @@ Launch LaunchSetup(const ArgumentString& arguments) {
   // without this flag a system may hand it copies of the assistant's own
   // (Wine does, for a pipe of the caller's), and a child the setup program
   // leaves behind would then keep the caller's pipe open after the run.
+  // With inheritance off, the three null handles are copied as they stand:
+  // no handle of the assistant's is passed on.
   startup.flags = platform::kStartfUseStdHandles;
   if (!platform::CreateProcessW(setupPath, commandLine.Units(), nullptr,
                                 nullptr, 0, 0, nullptr, nullptr, &startup,

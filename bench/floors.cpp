@@ -144,6 +144,7 @@ void LaunchOnce() {
   STARTUPINFOW startup = {};
   PROCESS_INFORMATION process = {};
   startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;  // no standard handles, as the launcher
   if (::CreateProcessW(path, commandLine, nullptr, nullptr, FALSE, 0, nullptr,
                        nullptr, &startup, &process)) {
     ::WaitForSingleObject(process.hProcess, INFINITE);

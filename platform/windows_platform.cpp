@@ -30,6 +30,8 @@ HKEY Key(Hkey key) { return reinterpret_cast<HKEY>(key); }
 HANDLE Native(Handle handle) { return reinterpret_cast<HANDLE>(handle); }
 DWORD* Native(Dword* value) { return reinterpret_cast<DWORD*>(value); }
 
+static_assert(kStartfUseShowWindow == STARTF_USESHOWWINDOW);
+static_assert(kStartfUseStdHandles == STARTF_USESTDHANDLES);
 static_assert(kLoadWithAlteredSearchPath == LOAD_WITH_ALTERED_SEARCH_PATH);
 static_assert(kLoadLibrarySearchSystem32 == 0x00000800);  // the update's
 static_assert(kProcessDepEnable == 0x00000001);           // PROCESS_DEP_ENABLE

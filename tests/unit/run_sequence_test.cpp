@@ -253,10 +253,11 @@ void PrintTo(const Expectation& e, std::ostream* out) { *out << CaseName(e); }
 // lookup in it.
 //
 // The older system's rows name the loader's calls only; its other calls are
-// those of kInstalls, in the same order, with the same outcomes.
-const std::vector<Expectation>& Expectations() {
+// those of kInstalls, in the same order, with the same outcomes, and
+// Expectations() adds them as cases of the older system.
+std::vector<Expectation> TableRows() {
   using S = Scenario;
-  static const std::vector<Expectation> table = {
+  return {
       // IE8 present: only the first probe runs, unless it cannot read.
       {S::kPresent, Op::GetModuleHandleW, kEveryCall, kMinus1},
       {S::kPresent, Op::GetProcAddress, 1, kMinus1},  // SetProcessDEPPolicy
@@ -398,7 +399,21 @@ const std::vector<Expectation>& Expectations() {
       {S::kNoSetup, Op::HeapFree, 1, kNotStarted},
       {S::kNoSetup, Op::HeapFree, 2, kNotStarted},
   };
-  return table;
+}
+
+// The table's rows, and the older system's copies of the rows of kInstalls
+// for its calls other than the loader's: every one a case of its own.
+const std::vector<Expectation>& Expectations() {
+  static const std::vector<Expectation> rows = [] {
+    std::vector<Expectation> all = TableRows();
+    for (const Expectation& e : TableRows()) {
+      if (e.scenario == Scenario::kInstalls && !IsLoaderOp(e.op)) {
+        all.push_back({Scenario::kInstallsOlderSystem, e.op, e.nth, e.outcome});
+      }
+    }
+    return all;
+  }();
+  return rows;
 }
 
 // The rows that give the outcome when the nth call of `op` fails in
@@ -410,10 +425,6 @@ std::vector<const Expectation*> RowsFor(Scenario scenario, Op op, int nth) {
         (e.nth == nth || e.nth == kEveryCall)) {
       rows.push_back(&e);
     }
-  }
-  if (rows.empty() && scenario == Scenario::kInstallsOlderSystem &&
-      !IsLoaderOp(op)) {
-    return RowsFor(Scenario::kInstalls, op, nth);
   }
   return rows;
 }

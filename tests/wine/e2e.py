@@ -319,11 +319,23 @@ def run_driver(ctx, steps):
         driver = os.path.join(ctx.tools, "driver32.exe")
     if ctx.case.trace:
         env["WINEDEBUG"] = "+pid,+loaddll"
-    with open(log_file, "wb") as log:
-        status = subprocess.run(["wine", driver, windows_path(case_file),
-                                 windows_path(out_file)],
-                                stdin=subprocess.DEVNULL, stdout=log,
-                                stderr=log, env=env).returncode
+    for attempt in (1, 2):
+        if os.path.exists(out_file):
+            os.remove(out_file)
+        with open(log_file, "wb") as log:
+            status = subprocess.run(["wine", driver, windows_path(case_file),
+                                     windows_path(out_file)],
+                                    stdin=subprocess.DEVNULL, stdout=log,
+                                    stderr=log, env=env).returncode
+        with open(log_file, errors="replace") as log:
+            said = log.read()
+        # Now and then Wine's start.exe, which starts a 64-bit program for
+        # `wine`, fails before the driver has run at all ("ShellExecuteEx
+        # failed: Internal error"): nothing has happened yet, so once more.
+        if (status == 0 or os.path.exists(out_file)
+                or "ShellExecuteEx failed" not in said):
+            break
+        sys.stdout.write("wine could not start the driver; once more\n")
     if status != 0:
         with open(log_file, errors="replace") as log:
             sys.stdout.write(log.read())
