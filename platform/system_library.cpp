@@ -44,9 +44,12 @@ void HardenProcess() {
   if (const Procedure dep = KernelProcedure("SetProcessDEPPolicy")) {
     CallProcedure(dep, kProcessDepEnable);
   }
-  if (const Procedure search = KernelProcedure("SetDefaultDllDirectories")) {
-    CallProcedure(search, kLoadLibrarySearchSystem32);
-  } else if (const Procedure directory = KernelProcedure("SetDllDirectoryW")) {
+  const Procedure search = KernelProcedure("SetDefaultDllDirectories");
+  if (search != nullptr && CallProcedure(search, kLoadLibrarySearchSystem32)) {
+    return;
+  }
+  // No update, or it refused: at least the current directory goes.
+  if (const Procedure directory = KernelProcedure("SetDllDirectoryW")) {
     CallProcedure(directory, u"");
   }
 }

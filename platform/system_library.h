@@ -20,9 +20,8 @@ enum class SystemLibrary { kShlwapi, kShell32 };
 // Called first at start-up, before any library is loaded. Where kernel32
 // has them: DEP on for the process (SetProcessDEPPolicy), then the library
 // search limited to the system folder (SetDefaultDllDirectories), or, on a
-// system without that, the current directory taken out of the search
-// (SetDllDirectoryW with the empty text). Results are not used: each step
-// only narrows.
+// system without that or where it fails, the current directory taken out of
+// the search (SetDllDirectoryW with the empty text). Each step only narrows.
 void HardenProcess();
 
 // True when kernel32 has SetDefaultDllDirectories, and with it the

@@ -150,6 +150,17 @@ INSTANTIATE_TEST_SUITE_P(
       return std::string(info.param.name);
     });
 
+// Where SetDefaultDllDirectories is there but refuses, the current
+// directory still goes out of the search.
+TEST_F(MachineTest, RefusedSearchLimitStillTakesOutTheCurrentDirectory) {
+  machine().Fail(Op::SetDefaultDllDirectories);
+  platform::HardenProcess();
+  EXPECT_FALSE(machine().defaultDllDirectories.has_value());
+  EXPECT_EQ(machine().dllDirectory, std::optional<std::u16string>(u""));
+  EXPECT_EQ(machine().depPolicy,
+            std::optional<platform::Dword>(platform::kProcessDepEnable));
+}
+
 // A library or an export that the system does not have: the step that
 // needs it fails, and the run ends as it would have there anyway.
 struct MissingCase {
