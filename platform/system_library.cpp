@@ -38,6 +38,12 @@ bool SystemPath(const char16_t* fileName, char16_t* path) {
   return true;
 }
 
+// True when kernel32 has SetDefaultDllDirectories, and with it the
+// LOAD_LIBRARY_SEARCH_* flags of LoadLibraryExW.
+bool HasSearchPathUpdate() {
+  return KernelProcedure("SetDefaultDllDirectories") != nullptr;
+}
+
 }  // namespace
 
 void HardenProcess() {
@@ -52,10 +58,6 @@ void HardenProcess() {
   if (const Procedure directory = KernelProcedure("SetDllDirectoryW")) {
     CallProcedure(directory, u"");
   }
-}
-
-bool HasSearchPathUpdate() {
-  return KernelProcedure("SetDefaultDllDirectories") != nullptr;
 }
 
 Module LoadSystemLibrary(SystemLibrary library) {

@@ -24,10 +24,6 @@ enum class SystemLibrary { kShlwapi, kShell32 };
 // the search (SetDllDirectoryW with the empty text). Each step only narrows.
 void HardenProcess();
 
-// True when kernel32 has SetDefaultDllDirectories, and with it the
-// LOAD_LIBRARY_SEARCH_* flags of LoadLibraryExW.
-bool HasSearchPathUpdate();
-
 // The library, loaded from the system folder: with the system-folder search
 // flag where the system has it, otherwise by its full path in the system
 // folder. 0 when it cannot be loaded. A loaded library stays loaded.
